@@ -1,0 +1,29 @@
+// The conversion driver. Records stream through one zero-filled LineRecord at a time, so any
+// number of lines converts in constant memory; each record starts from zero as a fresh slot.
+#include "converter/driver.h"
+
+#include "converter/layouts.h"
+#include "converter/rules.h"
+#include "records/units.h"
+#include "records/writer.h"
+
+namespace converter {
+
+void convert_line_list() noexcept {
+  constexpr records::StatementBranches NO_BRANCHES{};
+  // The input must exist: a missing line list is "file not found", never an empty success.
+  (void)records::connect_unit({INPUT_UNIT, INPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::old},
+                              NO_BRANCHES);
+  (void)records::connect_unit({OUTPUT_UNIT, OUTPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::unknown},
+                              NO_BRANCHES);
+  for (;;) {
+    LineRecord record{};
+    if (!read_input_record(record)) break;
+    if (!apply_conversion_rules(record)) continue;
+    write_output_record(record);
+  }
+  // A run that wrote nothing must not leave an earlier run's lines behind.
+  (void)records::empty_if_unwritten(OUTPUT_UNIT, NO_BRANCHES);
+}
+
+}  // namespace converter

@@ -1,0 +1,153 @@
+// POSIX backend of the file calls: open-or-create with an exclusive advisory lock standing
+// for "shared for reading only", block reads, whole-record writes, cuts and close.
+// Every call retries EINTR; close is never retried.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+/// Repeats `call` while it fails with EINTR.
+template <typename Call>
+auto retry_interrupted(Call call) noexcept {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+OsError last_errno() noexcept { return static_cast<OsError>(errno); }
+
+int descriptor(FileHandle file) noexcept { return static_cast<int>(file); }
+
+OpenResult posix_open(const char* path, OpenAccess access, OpenCreation creation) noexcept {
+  int flags = (access == OpenAccess::read_write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY;
+  if (creation == OpenCreation::open_or_create) flags |= O_CREAT;
+  const int fd = retry_interrupted([&] { return ::open(path, flags, 0666); });
+  if (fd < 0) return {NO_FILE, last_errno()};
+
+  // A directory opens for reading here; refuse it as a file that cannot be accessed.
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    ::close(fd);
+    return {NO_FILE, static_cast<OsError>(EISDIR)};
+  }
+  // Other processes may read the file but not hold it as we do: a second run in the same
+  // directory finds the lock taken and fails its connect instead of clobbering our output.
+  if (retry_interrupted([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+    const OsError error = last_errno();
+    // Filesystems without advisory locks cannot enforce sharing; the open still stands.
+    if (error != ENOLCK && error != EINVAL && error != EOPNOTSUPP) {
+      ::close(fd);
+      return {NO_FILE, error};
+    }
+  }
+  return {static_cast<FileHandle>(fd), 0};
+}
+
+ReadResult posix_read(FileHandle file, char* destination, std::size_t size) noexcept {
+  const ssize_t got = retry_interrupted([&] { return ::read(descriptor(file), destination, size); });
+  if (got < 0) return {0, last_errno()};
+  return {static_cast<std::size_t>(got), 0};
+}
+
+OsError posix_write(FileHandle file, const char* bytes, std::size_t count) noexcept {
+  while (count > 0) {
+    const ssize_t put = retry_interrupted([&] { return ::write(descriptor(file), bytes, count); });
+    if (put < 0) return last_errno();
+    if (put == 0) return static_cast<OsError>(ENOSPC);
+    bytes += put;
+    count -= static_cast<std::size_t>(put);
+  }
+  return 0;
+}
+
+OsError posix_truncate(FileHandle file) noexcept {
+  const off_t here = ::lseek(descriptor(file), 0, SEEK_CUR);
+  if (here < 0) return last_errno();
+  if (retry_interrupted([&] { return ::ftruncate(descriptor(file), here); }) != 0) return last_errno();
+  return 0;
+}
+
+OsError posix_truncate_to_empty(FileHandle file) noexcept {
+  if (retry_interrupted([&] { return ::ftruncate(descriptor(file), 0); }) != 0) return last_errno();
+  return 0;
+}
+
+OsError posix_close(FileHandle file) noexcept {
+  // Never retried: after EINTR the descriptor is already gone on Linux.
+  if (::close(descriptor(file)) != 0 && errno != EINTR) return last_errno();
+  return 0;
+}
+
+constexpr FileCalls NATIVE_CALLS{posix_open,     posix_read,
+                                 posix_write,    posix_truncate,
+                                 posix_truncate_to_empty, posix_close};
+FileCalls current_calls = NATIVE_CALLS;
+
+}  // namespace
+
+FileCalls& file_calls() noexcept { return current_calls; }
+const FileCalls& native_file_calls() noexcept { return NATIVE_CALLS; }
+
+std::size_t full_path(const char* name, char* out, std::size_t out_size) noexcept {
+  const std::size_t name_length = std::strlen(name);
+  std::size_t length = 0;
+  if (name[0] != '/') {
+    if (::getcwd(out, out_size) == nullptr) return errno == ERANGE ? out_size : 0;
+    length = std::strlen(out);
+    if (length == 0 || out[length - 1] != '/') {
+      if (length + 1 >= out_size) return length + 1 + name_length + 1;
+      out[length++] = '/';
+    }
+  }
+  if (length + name_length + 1 > out_size) return length + name_length + 1;
+  std::memcpy(out + length, name, name_length + 1);
+  return length + name_length;
+}
+
+OpenFailure classify_open_error(OsError error) noexcept {
+  switch (static_cast<int>(error)) {
+    case ENOENT:
+    case ENOTDIR:
+      return OpenFailure::file_not_found;
+    case EMFILE:
+    case ENFILE:
+      return OpenFailure::too_many_files;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return OpenFailure::access_denied;
+    case EROFS:
+      return OpenFailure::write_protected;
+    case ENXIO:
+    case ENODEV:
+      return OpenFailure::no_device;
+    case EEXIST:
+      return OpenFailure::already_exists;
+    case ENAMETOOLONG:
+    case EILSEQ:
+      return OpenFailure::bad_name;
+    default:
+      return OpenFailure::other;
+  }
+}
+
+bool is_end_of_file_error(OsError) noexcept { return false; }
+
+bool is_disk_file(FileHandle file) noexcept {
+  struct stat status {};
+  return ::fstat(descriptor(file), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool is_standard_handle(FileHandle file) noexcept { return file >= 0 && file <= 2; }
+
+}  // namespace platform

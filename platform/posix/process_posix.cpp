@@ -1,0 +1,221 @@
+// POSIX backend of the process services: error texts, the standard error stream, exit,
+// console events (SIGINT, SIGQUIT, SIGHUP) taken by sigwait on a thread of their own,
+// processor faults on an alternate signal stack, and the stack walker.
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <fenv.h>
+#include <pthread.h>
+#include <signal.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+ConsoleEventHandler console_handler = nullptr;
+FaultHandler fault_handler = nullptr;
+
+/// Lowest address of the main thread's stack, to tell a stack overflow from other faults.
+std::uintptr_t main_stack_low = 0;
+
+/// Copies at most `size - 1` bytes of `text` and a NUL; returns the bytes copied.
+std::size_t copy_text(const char* text, char* out, std::size_t size) noexcept {
+  std::size_t length = 0;
+  while (text[length] != '\0' && length + 1 < size) {
+    out[length] = text[length];
+    ++length;
+  }
+  out[length] = '\0';
+  return length;
+}
+
+/// The event number of a console signal, or -1 for any other signal.
+int console_event_of(int signal_number) noexcept {
+  switch (signal_number) {
+    case SIGINT: return 0;
+    case SIGQUIT: return 1;
+    case SIGHUP: return 2;
+    default: return -1;
+  }
+}
+
+/// The console event thread: waits for the console signals, which every other thread blocks.
+void* console_event_thread(void* argument) noexcept {
+  const auto* signals = static_cast<const sigset_t*>(argument);
+  for (;;) {
+    int signal_number = 0;
+    if (::sigwait(signals, &signal_number) != 0) continue;
+    const int event = console_event_of(signal_number);
+    if (event >= 0 && console_handler != nullptr) console_handler(static_cast<std::uint32_t>(event));
+  }
+  return nullptr;
+}
+
+/// Program counter of the faulting instruction, where the architecture lets us read it.
+std::uintptr_t fault_pc(const void* context) noexcept {
+  const auto* user = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+  return static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__i386__)
+  return static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_EIP]);
+#elif defined(__aarch64__)
+  return static_cast<std::uintptr_t>(user->uc_mcontext.pc);
+#else
+  (void)user;
+  return 0;
+#endif
+}
+
+/// Signal-safe: sorts the fault, walks the stack from the faulting frame, hands both on.
+void on_fault(int signal_number, siginfo_t* info, void* context) noexcept {
+  FaultKind kind = FaultKind::other;
+  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  if (signal_number == SIGSEGV || signal_number == SIGBUS) {
+    constexpr std::uintptr_t GUARD_REACH = 1u << 20;
+    const bool near_stack_end = main_stack_low != 0 && address + GUARD_REACH >= main_stack_low &&
+                                address < main_stack_low + 65536;
+    kind = near_stack_end ? FaultKind::stack_overflow : FaultKind::access_violation;
+    if (signal_number == SIGBUS && !near_stack_end) kind = FaultKind::other;
+  } else if (signal_number == SIGFPE && info->si_code == FPE_INTDIV) {
+    kind = FaultKind::integer_divide;
+  }
+
+  void* frames[MAX_FRAMES + 8];
+  std::size_t count = static_cast<std::size_t>(::backtrace(frames, static_cast<int>(MAX_FRAMES + 8)));
+  // Start the traceback at the faulting instruction, dropping this handler's own frames.
+  const std::uintptr_t pc = fault_pc(context);
+  std::size_t first = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (reinterpret_cast<std::uintptr_t>(frames[i]) == pc) {
+      first = i;
+      break;
+    }
+  }
+  if (fault_handler != nullptr) {
+    fault_handler(kind, static_cast<std::uint32_t>(signal_number), frames + first, count - first);
+  }
+  ::_exit(128 + signal_number);
+}
+
+}  // namespace
+
+std::size_t error_text(OsError error, char* out, std::size_t out_size) noexcept {
+  if (out_size < 3) return 0;
+  char scratch[1024];
+  const char* text = ::strerror_r(static_cast<int>(error), scratch, sizeof scratch);
+  if (text == nullptr || text[0] == '\0') return 0;
+  std::size_t length = copy_text(text, out, out_size - 2);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (out[i] == '\r' || out[i] == '\n') {
+      length = i;
+      break;
+    }
+  }
+  out[length++] = '\r';
+  out[length++] = '\n';
+  out[length] = '\0';
+  return length;
+}
+
+void write_error_stream(const char* bytes, std::size_t count) noexcept {
+  while (count > 0) {
+    const ssize_t put = ::write(STDERR_FILENO, bytes, count);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return;
+    bytes += put;
+    count -= static_cast<std::size_t>(put);
+  }
+}
+
+void exit_process(std::uint32_t status) noexcept { std::exit(static_cast<int>(status)); }
+
+void exit_process_now(std::uint32_t status) noexcept { ::_exit(static_cast<int>(status)); }
+
+void install_console_handler(ConsoleEventHandler handler) noexcept {
+  console_handler = handler;
+  static sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGQUIT);
+  sigaddset(&signals, SIGHUP);
+  // Blocked here, before any other thread exists, so that every thread inherits the mask
+  // and only the event thread ever takes these signals.
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  pthread_t thread;
+  if (::pthread_create(&thread, nullptr, console_event_thread, &signals) == 0) ::pthread_detach(thread);
+}
+
+std::uint32_t console_event_exit_status(std::uint32_t event) noexcept {
+  static constexpr int SIGNALS[] = {SIGINT, SIGQUIT, SIGHUP};
+  return event < 3 ? static_cast<std::uint32_t>(128 + SIGNALS[event]) : 1;
+}
+
+void install_fault_handler(FaultHandler handler) noexcept {
+  fault_handler = handler;
+  // Load the unwinder now: its first use allocates, which a fault handler must not do.
+  void* warm_up[2];
+  ::backtrace(warm_up, 2);
+
+  pthread_attr_t attributes;
+  if (::pthread_getattr_np(::pthread_self(), &attributes) == 0) {
+    void* low = nullptr;
+    std::size_t size = 0;
+    if (::pthread_attr_getstack(&attributes, &low, &size) == 0) {
+      main_stack_low = reinterpret_cast<std::uintptr_t>(low);
+    }
+    ::pthread_attr_destroy(&attributes);
+  }
+
+  // A stack overflow leaves no room on the stack itself: faults run on a stack of their own.
+  static constexpr std::size_t ALT_STACK_SIZE = 1u << 16;
+  static char alternate_stack[ALT_STACK_SIZE];
+  stack_t stack{};
+  stack.ss_sp = alternate_stack;
+  stack.ss_size = ALT_STACK_SIZE;
+  ::sigaltstack(&stack, nullptr);
+
+  // Ignoring SIGXFSZ makes a write beyond the file-size limit fail with EFBIG, which the
+  // file layer reports, instead of killing the process with no diagnostic.
+  ::signal(SIGXFSZ, SIG_IGN);
+
+  struct sigaction action {};
+  action.sa_sigaction = on_fault;
+  action.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_RESETHAND);
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) ::sigaction(signal_number, &action, nullptr);
+}
+
+void mask_float_exceptions() noexcept { ::fedisableexcept(FE_ALL_EXCEPT); }
+
+std::size_t capture_stack(void** frames, std::size_t capacity, std::size_t skip) noexcept {
+  void* all[MAX_FRAMES + 16];
+  const std::size_t wanted = capacity + skip + 1 < MAX_FRAMES + 16 ? capacity + skip + 1 : MAX_FRAMES + 16;
+  const auto count = static_cast<std::size_t>(::backtrace(all, static_cast<int>(wanted)));
+  // Leave out this function's own frame as well as the caller's `skip`.
+  std::size_t taken = 0;
+  for (std::size_t i = skip + 1; i < count && taken < capacity; ++i) frames[taken++] = all[i];
+  return taken;
+}
+
+void describe_frame(const void* pc, FrameInfo* info) noexcept {
+  info->module[0] = '\0';
+  info->routine[0] = '\0';
+  info->pc = reinterpret_cast<std::uintptr_t>(pc);
+  Dl_info found{};
+  if (::dladdr(pc, &found) == 0) return;
+  if (found.dli_fname != nullptr) {
+    const char* slash = std::strrchr(found.dli_fname, '/');
+    copy_text(slash != nullptr ? slash + 1 : found.dli_fname, info->module, sizeof info->module);
+  }
+  if (found.dli_sname != nullptr) copy_text(found.dli_sname, info->routine, sizeof info->routine);
+  if (found.dli_fbase != nullptr) info->pc -= reinterpret_cast<std::uintptr_t>(found.dli_fbase);
+}
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+// The one place that reports conditions and ends the run: diagnostic lines, tracebacks,
+// the routing of conditions met inside statements, console events and processor faults.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform/platform.h"
+#include "records/condition.h"
+#include "records/text_format.h"
+
+namespace records {
+
+struct UnitConnection;
+
+/// Name that opens every diagnostic line.
+inline constexpr const char* PROGRAM_TAG = "korv2dunta";
+/// Longest formatted catalog text.
+inline constexpr std::size_t MAX_MESSAGE_TEXT = 395;
+
+/// What happens to the unit of a failed statement before the diagnostic.
+enum class UnitDisposition : std::uint8_t { keep = 0, release = 1, discard = 2, close = 3 };
+
+/// The branches a statement carries, which decide whether a condition comes back to it.
+struct StatementBranches {
+  bool end_branch = false;               ///< end of file returns -1
+  bool end_of_record_branch = false;     ///< end of record returns -2
+  bool error_branch = false;             ///< every condition returns its status value
+  bool quiet_output_conversion = false;  ///< condition 63 returns silently
+};
+
+/// Result handed back for end of file and end of record.
+inline constexpr std::int16_t END_OF_FILE_RESULT = -1;
+inline constexpr std::int16_t END_OF_RECORD_RESULT = -2;
+
+/// Composes one diagnostic line (plus a traceback for severe codes) and writes it to the
+/// error stream. Returns for classes 0 to 2; ends the run for class 3.
+void issue_diagnostic(ConditionCode code, std::span<const FormatArg> args) noexcept;
+
+/// Routes a condition met inside a statement: hands it back, or prints it and ends the run.
+/// `unit` may be null (the unit could not be had); `unit_number` then names it.
+std::int16_t report_io_condition(UnitDisposition disposition, ConditionCode code, std::int32_t status_value,
+                                 UnitConnection* unit, const StatementBranches& branches,
+                                 std::int32_t unit_number = 0) noexcept;
+
+/// Prints the OS text of an error code after the program tag.
+void report_system_error(platform::OsError system_code) noexcept;
+
+/// Run end: closes every connected unit (once per run). Returns 0.
+int finish_run() noexcept;
+
+/// Console control event handler: prints the notice, closes the units, ends the process.
+bool on_console_event(std::uint32_t event) noexcept;
+
+/// Start-up: console events, processor faults and floating-point traps.
+void start_run() noexcept;
+
+/// A line printed after the traceback of the next severe diagnostic, or null for none.
+/// The text is copied; it should end in a line feed.
+void set_diagnostic_note(const char* text) noexcept;
+
+/// Builds the traceback of the given frames into `out`; returns its length.
+std::size_t format_traceback(char* out, std::size_t out_size, void* const* frames, std::size_t count) noexcept;
+
+}  // namespace records

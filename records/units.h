@@ -1,0 +1,130 @@
+// Units and their connections: the process-wide table from unit numbers to open files,
+// connecting, the per-unit buffer, block reads, one write per record, and closing at run end.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "records/condition.h"
+
+namespace records {
+
+/// Bytes the unit buffer starts with; also the size of one block read.
+inline constexpr std::uint32_t BLOCK_SIZE = 8192;
+/// Record length when the connect request names none.
+inline constexpr std::int32_t DEFAULT_RECORD_LENGTH = 132;
+/// Room for a full path, NUL included; a longer one is replaced by the trimmed name.
+inline constexpr std::size_t PATH_CAPACITY = 256;
+/// Lowest and highest unit numbers the table holds, and its direct and chained parts.
+inline constexpr std::int32_t MIN_UNIT = -5;
+inline constexpr std::int32_t MAX_UNIT = 2147483642;
+inline constexpr std::int32_t DIRECT_SLOTS = 105;
+inline constexpr std::int32_t HASH_CHAINS = 521;
+
+/// Record framing of a text unit: one line per record, CR LF written, LF found on input.
+enum class RecordKind : std::uint8_t { stream_crlf = 6 };
+/// Line control of a disk file: the first character of a record is data.
+enum class LineControl : std::uint8_t { none = 0, list = 2 };
+/// Blank mode of a connect request: 0 not given, 1 zero, 2 null.
+enum class BlankMode : std::int32_t { not_given = 0, zero = 1, null = 2 };
+/// File status of a connect request: 0 not given, 1 old, 2 new, 3 scratch, 4 unknown, 5 replace.
+enum class FileStatus : std::int32_t { not_given = 0, old = 1, new_file = 2, scratch = 3, unknown = 4, replace = 5 };
+
+/// Input positions of a unit, all inside its buffer.
+struct InputCursor {
+  char* record_start = nullptr;      ///< column 1 of the current record
+  char* record_end = nullptr;        ///< one past its last byte (LF and a CR before it excluded)
+  char* position = nullptr;          ///< where the next field or skip begins
+  std::int32_t virtual_blanks = 0;   ///< columns walked past record_end in this record
+  char* next_byte = nullptr;         ///< first byte after the current record's LF; null at first
+  std::size_t unread_bytes = 0;      ///< buffered bytes from next_byte on
+  std::int64_t record_count = 0;     ///< line number of the current record, from 1
+};
+
+/// The output record area of a unit, as offsets into its buffer.
+struct RecordBuffer {
+  std::size_t start = 0;       ///< first column of the record
+  std::size_t position = 0;    ///< where the next field or skip begins
+  std::size_t high_water = 0;  ///< one past the last column a value field filled
+  std::size_t limit = 0;       ///< end of the room the area has for columns
+};
+
+/// What the reader and writer keep between statements on a formatted unit.
+struct FormattingState {
+  InputCursor input;
+  RecordBuffer output;
+};
+
+/// One unit's connection: created on first use, opened by connect_unit, freed at run end.
+struct UnitConnection {
+  char* buffer = nullptr;                  ///< buffer_size bytes, allocated at connect
+  FormattingState* formatting = nullptr;   ///< allocated at connect
+  char* path = nullptr;                    ///< full path, NUL-terminated, allocated at connect
+  std::uint16_t path_length = 0;
+  platform::FileHandle handle = platform::NO_FILE;
+  platform::OsError last_os_error = 0;     ///< OS error of the last failed call, for the diagnostic
+  std::uint32_t buffer_size = 0;
+  std::uint32_t record_capacity = 0;
+  std::int32_t record_length = 0;
+  std::int32_t unit_number = 0;
+  std::uint32_t block_size = 0;
+  RecordKind record_kind = RecordKind::stream_crlf;
+  LineControl line_control = LineControl::none;
+  bool connected = false;
+  bool read_only = false;
+  bool formatted = false;
+  bool sequential = false;
+  bool direct_access = false;
+  bool blanks_ignored = false;
+  bool pad_with_blanks = false;
+  bool default_length = false;
+  bool disk_file = false;
+  bool truncate_pending = false;
+  bool closing_at_exit = false;
+  std::atomic<bool> busy{false};           ///< statement in progress (chained units only)
+  UnitConnection* next_in_chain = nullptr;
+};
+
+/// The options of one connect request.
+struct OpenRequest {
+  std::int32_t unit_number = 0;
+  std::string_view file_name;              ///< not NUL-terminated; may carry blanks around it
+  BlankMode blank_mode = BlankMode::not_given;
+  FileStatus status = FileStatus::not_given;
+};
+
+struct StatementBranches;
+
+/// Connects a unit to a file (open or create, shared for reading only). Conditions go to
+/// report_io_condition; without an error branch a failure ends the run. Returns 0 or the status.
+std::int32_t connect_unit(const OpenRequest& request, const StatementBranches& branches) noexcept;
+
+/// Marks the unit busy for one statement and hands out its connection (made on first use).
+ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection) noexcept;
+/// Ends the statement on the unit.
+void release_unit(std::int32_t unit_number) noexcept;
+/// The connection of a unit, or null when the unit was never used. Does not mark it busy.
+UnitConnection* find_unit(std::int32_t unit_number) noexcept;
+
+/// Hands one finished record (terminator included) to the OS; cuts the file after the first.
+ConditionCode write_record_bytes(UnitConnection& unit, const char* bytes, std::size_t count) noexcept;
+/// One OS read of at most `size` bytes; the OS error, if any, is stored on the unit.
+platform::ReadResult read_block(UnitConnection& unit, char* destination, std::size_t size) noexcept;
+/// Cuts a disk file that no record has been written to down to empty (the run wrote nothing).
+ConditionCode empty_unwritten_file(UnitConnection& unit) noexcept;
+/// Grows the unit buffer to at least `size` bytes, keeping its contents.
+ConditionCode grow_unit_buffer(UnitConnection& unit, std::size_t size) noexcept;
+
+/// Closes one unit with the keep disposition and frees what connect allocated.
+ConditionCode close_unit(UnitConnection& unit) noexcept;
+/// Frees a connection's buffer, state and path, closes its file and resets it (failed connect).
+void discard_unit(UnitConnection& unit) noexcept;
+/// Closes every connected unit in table order, skipping busy ones; runs once per run.
+void close_all_units() noexcept;
+/// Marks the run as ending: from now on a statement waits for the process to end.
+void stop_new_statements() noexcept;
+
+}  // namespace records

@@ -1,0 +1,98 @@
+// Child-process plumbing for the end-to-end tests.
+#include "run_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace e2e {
+
+const char* program_path() { return KORV_PROGRAM; }
+const char* source_dir() { return KORV_SOURCE_DIR; }
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "korv2dunta-e2e-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  // Tests may leave read-only files or directories behind; make them removable first.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void ScratchDir::write(const std::string& name, const std::string& bytes) const {
+  std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + file(name));
+}
+
+std::string ScratchDir::read(const std::string& name) const {
+  std::ifstream in(file(name), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + file(name));
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool ScratchDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+RunResult run_program(const std::string& directory, const RunOptions& options) {
+  int error_pipe[2];
+  if (::pipe2(error_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  std::vector<std::string> environment_text;
+  for (char** entry = environ; *entry != nullptr; ++entry) environment_text.emplace_back(*entry);
+  for (const std::string& added : options.environment) environment_text.push_back(added);
+  std::vector<char*> environment;
+  for (std::string& entry : environment_text) environment.push_back(entry.data());
+  environment.push_back(nullptr);
+
+  const pid_t child = ::fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    ::dup2(error_pipe[1], STDERR_FILENO);
+    if (::chdir(directory.c_str()) != 0) ::_exit(125);
+    if (options.in_child) options.in_child();
+    char* const argv[] = {const_cast<char*>(program_path()), nullptr};
+    ::execve(program_path(), argv, environment.data());
+    ::_exit(126);
+  }
+  ::close(error_pipe[1]);
+  if (options.while_running) options.while_running(child);
+
+  RunResult result;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = ::read(error_pipe[0], chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    result.error_output.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(error_pipe[0]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+std::string record(const std::string& columns) { return columns + "\r\n"; }
+
+}  // namespace e2e

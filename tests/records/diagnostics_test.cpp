@@ -1,0 +1,178 @@
+// Catalog lookup, the diagnostic line, the traceback layout and the routing of conditions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "records/catalog.h"
+#include "records/diagnostics.h"
+#include "records/text_format.h"
+#include "records/units.h"
+
+namespace records {
+namespace {
+
+std::string format(const char* pattern, std::initializer_list<FormatArg> args) {
+  char out[512];
+  const std::size_t length = format_text(out, sizeof out, pattern, std::span<const FormatArg>(args.begin(), args.size()));
+  return std::string(out, length);
+}
+
+TEST(Catalog, LooksUpByFullCode) {
+  EXPECT_STREQ(catalog_text(ConditionCode::input_conversion), "input conversion error, unit %d, file %s\r\n");
+  EXPECT_STREQ(catalog_text(ConditionCode::write_error), "error during write, unit %d, file %s\r\n");
+  EXPECT_STREQ(catalog_text(ConditionCode::console_event), "program aborting due to %s event\r\n");
+  EXPECT_STREQ(catalog_text(ConditionCode::out_of_memory), "insufficient virtual memory\r\n");
+  EXPECT_STREQ(catalog_text(ConditionCode::other_exception), "Program Exception - exception code = 0x%lx (%ld)\r\n");
+}
+
+TEST(Catalog, SameNumberOtherClassIsNotFound) {
+  // Row 64 is severe; the same message number with class 2 is another code.
+  EXPECT_STREQ(catalog_text(static_cast<ConditionCode>(0x80000040u)), "Message not found\n");
+  EXPECT_STREQ(catalog_text(static_cast<ConditionCode>(0xC0000040u | 0x10000u)), "Message not found\n");
+  EXPECT_STREQ(catalog_text(static_cast<ConditionCode>(0xC0007FFFu)), "Message not found\n");
+}
+
+TEST(ConditionCodes, ClassAndNumber) {
+  EXPECT_EQ(severity_class(ConditionCode::input_conversion), 3u);
+  EXPECT_EQ(message_number(ConditionCode::input_conversion), 64);
+  EXPECT_EQ(severity_class(ConditionCode::output_conversion), 2u);
+  EXPECT_EQ(message_number(ConditionCode::console_event), 200);
+  EXPECT_TRUE(is_fatal(ConditionCode::file_not_found));
+  EXPECT_FALSE(is_fatal(ConditionCode::output_conversion));
+  EXPECT_EQ(code_value(ConditionCode::file_not_found), 3221225501u);
+  EXPECT_EQ(code_value(ConditionCode::write_error) & 0xFFu, 38u);
+}
+
+TEST(TextFormat, IntegersAndStrings) {
+  EXPECT_EQ(format("%s (%i): %s", {FormatArg::string("korv2dunta: severe"), FormatArg::number(64),
+                                   FormatArg::string("x\r\n")}),
+            "korv2dunta: severe (64): x\r\n");
+  EXPECT_EQ(format("unit %d, file %s", {FormatArg::number(-2147483648LL), FormatArg::string("/a b")}),
+            "unit -2147483648, file /a b");
+  EXPECT_EQ(format("0x%lx (%ld)", {FormatArg::number(11), FormatArg::number(11)}), "0xb (11)");
+  EXPECT_EQ(format("%%d", {}), "%d");
+  EXPECT_EQ(format("%d|%s|", {}), "0||");
+}
+
+TEST(TextFormat, WidthsAndPrecisions) {
+  EXPECT_EQ(format("%-19.19s|", {FormatArg::string("Image")}), "Image              |");
+  EXPECT_EQ(format("%-5.5s|", {FormatArg::string("korv2dunta")}), "korv2|");
+  EXPECT_EQ(format("%10.10s|", {FormatArg::string("Unknown")}), "   Unknown|");
+  EXPECT_EQ(format("%8.8lX|", {FormatArg::number(0x4a2f)}), "00004A2F|");
+  EXPECT_EQ(format("%8.8lX|", {FormatArg::number(0x123456789AB)}), "123456789AB|");
+}
+
+TEST(TextFormat, CutsAtCapacity) {
+  char out[6];
+  const FormatArg arg[] = {FormatArg::string("abcdefgh")};
+  EXPECT_EQ(format_text(out, sizeof out, "%s", arg), 5u);
+  EXPECT_STREQ(out, "abcde");
+}
+
+TEST(Traceback, HeaderAndRowLayout) {
+  char out[4096];
+  void* frames[2] = {reinterpret_cast<void*>(&format_traceback), reinterpret_cast<void*>(&catalog_text)};
+  const std::size_t length = format_traceback(out, sizeof out, frames, 2);
+  const std::string text(out, length);
+  const std::string header = "Image              PC        Routine            Line        Source             \n";
+  ASSERT_EQ(text.substr(0, header.size()), header);
+  // Each row: module (17), two blanks, PC (8+ hex digits), two blanks, routine (17), two
+  // blanks, line (10), two blanks, source.
+  std::size_t rows = 0;
+  for (std::size_t at = header.size(); at < text.size(); ++rows) {
+    const std::size_t end = text.find('\n', at);
+    ASSERT_NE(end, std::string::npos);
+    const std::string row = text.substr(at, end - at);
+    EXPECT_EQ(row.substr(17, 2), "  ");
+    EXPECT_TRUE(row.ends_with("     Unknown  Unknown")) << row;
+    at = end + 1;
+  }
+  EXPECT_EQ(rows, 2u);
+}
+
+constexpr StatementBranches END_ONLY{true, false, false, false};
+constexpr StatementBranches QUIET_WRITE{false, false, false, true};
+constexpr StatementBranches ERROR_BRANCH{false, false, true, false};
+
+TEST(ConditionRouting, EndOfFileTakenByEndBranch) {
+  UnitConnection unit;
+  unit.unit_number = 55;
+  unit.last_os_error = 38;
+  EXPECT_EQ(report_io_condition(UnitDisposition::keep, ConditionCode::end_of_file, 24, &unit, END_ONLY), -1);
+  EXPECT_EQ(unit.last_os_error, 0u);
+}
+
+TEST(ConditionRouting, OutputConversionReturnedQuietly) {
+  UnitConnection unit;
+  unit.unit_number = 58;
+  EXPECT_EQ(report_io_condition(UnitDisposition::keep, ConditionCode::output_conversion, 63, &unit, QUIET_WRITE), 63);
+}
+
+TEST(ConditionRouting, ErrorBranchTakesEverything) {
+  UnitConnection unit;
+  unit.unit_number = 58;
+  unit.last_os_error = 28;
+  EXPECT_EQ(report_io_condition(UnitDisposition::keep, ConditionCode::write_error, 38, &unit, ERROR_BRANCH), 38);
+  EXPECT_EQ(report_io_condition(UnitDisposition::keep, ConditionCode::end_of_file, 24, &unit, ERROR_BRANCH), -1);
+  EXPECT_EQ(unit.last_os_error, 0u);
+}
+
+TEST(ConditionRoutingDeathTest, SevereWithoutBranchPrintsAndEnds) {
+  UnitConnection unit;
+  unit.unit_number = 55;
+  char path[] = "/data/KORV-data-E-sept08.txt";
+  unit.path = path;
+  EXPECT_EXIT(
+      {
+        (void)report_io_condition(UnitDisposition::keep, ConditionCode::input_conversion, 64, &unit, END_ONLY);
+      },
+      ::testing::ExitedWithCode(64),
+      "korv2dunta: severe \\(64\\): input conversion error, unit 55, file /data/KORV-data-E-sept08.txt\r\n"
+      "Image +PC +Routine +Line +Source");
+}
+
+TEST(ConditionRoutingDeathTest, EndOfFileWithoutEndBranchIsSevere) {
+  UnitConnection unit;
+  unit.unit_number = 55;
+  EXPECT_EXIT({ (void)report_io_condition(UnitDisposition::keep, ConditionCode::end_of_file, 24, &unit, {}); },
+              ::testing::ExitedWithCode(24),
+              "korv2dunta: severe \\(24\\): end-of-file during read, unit 55, file \"Unknown\"\r\n");
+}
+
+TEST(ConditionRoutingDeathTest, PlatformTextPrecedesTheLine) {
+  UnitConnection unit;
+  unit.unit_number = 58;
+  unit.last_os_error = 28;  // ENOSPC
+  EXPECT_EXIT({ (void)report_io_condition(UnitDisposition::keep, ConditionCode::write_error, 38, &unit, QUIET_WRITE); },
+              ::testing::ExitedWithCode(38),
+              "^korv2dunta: No space left on device\r\nkorv2dunta: severe \\(38\\): error during write, unit 58");
+}
+
+TEST(DiagnosticLine, UnknownCodeKeepsItsWordAndNumber) {
+  ::testing::internal::CaptureStderr();
+  issue_diagnostic(static_cast<ConditionCode>(0x80000123u), {});
+  issue_diagnostic(static_cast<ConditionCode>(0x00000007u), {});
+  issue_diagnostic(static_cast<ConditionCode>(0x40000008u), {});
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "korv2dunta: error (291): Message not found\n"
+            "korv2dunta (7): Message not found\n"
+            "korv2dunta: info (8): Message not found\n");
+}
+
+TEST(DiagnosticLine, ConsoleEventNotice) {
+  ::testing::internal::CaptureStderr();
+  const FormatArg name[] = {FormatArg::string("control-BREAK")};
+  issue_diagnostic(ConditionCode::console_event, name);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "korv2dunta: error (200): program aborting due to control-BREAK event\r\n");
+}
+
+TEST(SystemError, PlatformTextEndsInCrLf) {
+  ::testing::internal::CaptureStderr();
+  report_system_error(2);  // ENOENT
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "korv2dunta: No such file or directory\r\n");
+}
+
+}  // namespace
+}  // namespace records
