@@ -13,38 +13,38 @@ enum class ParseStatus : std::uint8_t { ok, invalid, overflow };
 
 /// Why a field failed, or which rule produced a special zero; kept apart so tests can tell paths apart.
 enum class ParseReason : std::uint8_t {
-    none,                    ///< ordinary value
-    tab_in_integer,          ///< a tab inside an integer field
-    bad_byte,                ///< a byte that no rule of the mantissa or integer accepts
-    second_sign,             ///< a sign inside an integer after its own sign or first digit
-    second_point,            ///< a second decimal point in a real field
-    bad_word,                ///< a byte that breaks the spelling of "Infinity" or "NaN"
-    text_after_word,         ///< anything, even a blank, after a complete "Infinity" or "NaN"
-    signed_nan,              ///< a sign written before "NaN"
-    incomplete_word,         ///< the field ended inside "Infinity" or "NaN": reads as +0.0
-    bad_exponent_byte,       ///< a point, letter, tab or other stray byte in the exponent
-    misplaced_exponent_sign, ///< a second exponent sign, or one after its first counted digit
-    exponent_too_long,       ///< more than 4 exponent digits after its leading zeros
-    magnitude_out_of_range,  ///< E + n outside -323..309
-    rounds_to_infinity,      ///< the nearest binary64 value is infinite
-    rounds_to_zero,          ///< the nearest binary64 value is below the smallest subnormal
-    out_of_range,            ///< an integer outside the 32-bit signed range
+  none,                     ///< ordinary value
+  tab_in_integer,           ///< a tab inside an integer field
+  bad_byte,                 ///< a byte that no rule of the mantissa or integer accepts
+  second_sign,              ///< a sign inside an integer after its own sign or first digit
+  second_point,             ///< a second decimal point in a real field
+  bad_word,                 ///< a byte that breaks the spelling of "Infinity" or "NaN"
+  text_after_word,          ///< anything, even a blank, after a complete "Infinity" or "NaN"
+  signed_nan,               ///< a sign written before "NaN"
+  incomplete_word,          ///< the field ended inside "Infinity" or "NaN": reads as +0.0
+  bad_exponent_byte,        ///< a point, letter, tab or other stray byte in the exponent
+  misplaced_exponent_sign,  ///< a second exponent sign, or one after its first counted digit
+  exponent_too_long,        ///< more than 4 exponent digits after its leading zeros
+  magnitude_out_of_range,   ///< E + n outside -323..309
+  rounds_to_infinity,       ///< the nearest binary64 value is infinite
+  rounds_to_zero,           ///< the nearest binary64 value is below the smallest subnormal
+  out_of_range,             ///< an integer outside the 32-bit signed range
 };
 
 /// Result of `parse_integer`: value is 0 unless status is ok; error_offset is the first bad byte or the field size.
 struct IntegerParse {
-    std::int32_t value;
-    ParseStatus status;
-    ParseReason reason;
-    std::size_t error_offset;
+  std::int32_t value;
+  ParseStatus status;
+  ParseReason reason;
+  std::size_t error_offset;
 };
 
 /// Result of `parse_fixed`: value is 0.0 unless status is ok; error_offset is the first bad byte or the field size.
 struct FixedParse {
-    double value;
-    ParseStatus status;
-    ParseReason reason;
-    std::size_t error_offset;
+  double value;
+  ParseStatus status;
+  ParseReason reason;
+  std::size_t error_offset;
 };
 
 /// Reads a 32-bit signed integer field; blanks within its digits are skipped, or are 0 digits unless blanks_ignored.
