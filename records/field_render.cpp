@@ -6,9 +6,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstdint>
-#include <limits>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -112,22 +111,74 @@ unsigned biased_exponent(std::uint64_t bits) noexcept {
   return static_cast<unsigned>(bits >> 52) & EXPONENT_ALL_ONES;
 }
 
+/// A finite, non-negative binary value mantissa * 2^exponent, held exactly.
+struct BinaryValue {
+  std::uint64_t mantissa;
+  int exponent;
+};
+
+/// The magnitude of a finite double as mantissa * 2^exponent (sign bit ignored).
+BinaryValue decompose(std::uint64_t bits) noexcept {
+  const unsigned biased = biased_exponent(bits);
+  const std::uint64_t fraction = bits & FRACTION_MASK;
+  if (biased == 0) return {fraction, 1 - EXPONENT_BIAS - 52};
+  return {fraction | HIDDEN_BIT, static_cast<int>(biased) - EXPONENT_BIAS - 52};
+}
+
+/// q = p + p * 2^-53 rounded to nearest. p * 2^-53 is between one half and one unit in the last
+/// place of a normal p, and exactly one half only when p is a power of two (10^0 = 1 here, which
+/// ties to itself); for a subnormal p it is under one half. So q is the next double above p,
+/// except that 1 and subnormal powers stay as they are.
+BinaryValue nudged_power_of_ten(int k) noexcept {
+  auto bits = std::bit_cast<std::uint64_t>(TEN_POWERS[k - MIN_TEN_POWER]);
+  if (biased_exponent(bits) != 0 && (bits & FRACTION_MASK) != 0) ++bits;
+  return decompose(bits);
+}
+
+/// a * b rounded to nearest, ties to even, to 53 significant bits, in integer arithmetic: the
+/// result is the IEEE double product whatever the processor's floating-point precision (an x87
+/// unit would round it twice). The product is formed in two 64-bit words from 32-bit halves.
+/// Both mantissas are below 2^53, and the result must lie in the normal range (s is above 2^-5).
+BinaryValue rounded_product(BinaryValue a, BinaryValue b) noexcept {
+  constexpr std::uint64_t LOW_HALF = 0xFFFFFFFF;
+  const std::uint64_t a_low = a.mantissa & LOW_HALF;
+  const std::uint64_t a_high = a.mantissa >> 32;
+  const std::uint64_t b_low = b.mantissa & LOW_HALF;
+  const std::uint64_t b_high = b.mantissa >> 32;
+  const std::uint64_t low_low = a_low * b_low;
+  const std::uint64_t high_low = a_high * b_low;
+  const std::uint64_t low_high = a_low * b_high;
+  const std::uint64_t middle = (low_low >> 32) + (high_low & LOW_HALF) + low_high;  // < 2^64
+  const std::uint64_t high = a_high * b_high + (high_low >> 32) + (middle >> 32);
+  const std::uint64_t low = (middle << 32) | (low_low & LOW_HALF);
+
+  // The product has at most 106 bits, so at most 53 are cut and all of them lie in `low`.
+  const int length = high != 0 ? 64 + static_cast<int>(std::bit_width(high))
+                               : static_cast<int>(std::bit_width(low));
+  int shift = length > 53 ? length - 53 : 0;
+  if (shift == 0) return {low, a.exponent + b.exponent};
+  std::uint64_t kept = (low >> shift) | (high << (64 - shift));
+  const bool half_bit = ((low >> (shift - 1)) & 1) != 0;
+  const bool below_half = (low & ((std::uint64_t{1} << (shift - 1)) - 1)) != 0;
+  if (half_bit && (below_half || (kept & 1) != 0)) {
+    ++kept;
+    if (kept == std::uint64_t{1} << 53) {
+      kept >>= 1;
+      ++shift;
+    }
+  }
+  return {kept, a.exponent + b.exponent + shift};
+}
+
 /// A binary fraction in [0, 1), held exactly in 32-bit words (least significant first), from
-/// which decimal digits are read one at a time. Enough words for any double's fraction.
+/// which decimal digits are read one at a time. Enough words for the fraction of any double.
 class BinaryFraction {
  public:
-  /// The fractional part of a finite, non-negative double, exactly.
-  explicit BinaryFraction(double value) noexcept {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    const unsigned biased = biased_exponent(bits);
-    std::uint64_t mantissa = bits & FRACTION_MASK;
-    int scale = 1 - EXPONENT_BIAS - 52;  // value = mantissa * 2^scale
-    if (biased != 0) {
-      mantissa |= HIDDEN_BIT;
-      scale = static_cast<int>(biased) - EXPONENT_BIAS - 52;
-    }
-    if (scale >= 0 || mantissa == 0) return;  // an integer: no fraction bits
-    const int fraction_bits = -scale;           // 1 .. 1074
+  /// The fractional part of `value`, exactly; a value below 2^-1074 (no double is) counts as 0.
+  explicit BinaryFraction(BinaryValue value) noexcept {
+    std::uint64_t mantissa = value.mantissa;
+    if (value.exponent >= 0 || value.exponent < -MAX_FRACTION_BITS || mantissa == 0) return;
+    const int fraction_bits = -value.exponent;  // 1 .. 1074
     if (fraction_bits < 64) mantissa &= (std::uint64_t{1} << fraction_bits) - 1;
     word_count_ = (fraction_bits + 31) / 32;
     // Align so that the binary point sits just above the top word.
@@ -166,7 +217,8 @@ class BinaryFraction {
   }
 
  private:
-  static constexpr int MAX_WORDS = (1074 + 31) / 32;
+  static constexpr int MAX_FRACTION_BITS = 1074;
+  static constexpr int MAX_WORDS = (MAX_FRACTION_BITS + 31) / 32;
   std::uint32_t words_[MAX_WORDS] = {};
   int word_count_ = 0;
 };
@@ -349,25 +401,25 @@ FixedDigits fixed_digits(double value, int decimals, std::size_t max_digits, cha
   const unsigned biased = biased_exponent(bits);
   if (biased == 0 || biased == EXPONENT_ALL_ONES) return result;
 
-  const double x = std::bit_cast<double>(bits & ~(std::uint64_t{1} << 63));
-  const bool at_least_one = x >= 1.0;
-  const double y = at_least_one ? std::floor(x) : x;
+  const BinaryValue x = decompose(bits);
+  const bool at_least_one = biased >= EXPONENT_BIAS;
+  // y = floor(x) for x >= 1 (x has at most 52 fraction bits there), else x itself.
+  BinaryValue y = x;
+  if (at_least_one && x.exponent < 0) y.mantissa &= ~((std::uint64_t{1} << -x.exponent) - 1);
   int e0 = estimate_decimal_exponent(bits);
 
   for (;;) {
     const std::int64_t wanted = std::int64_t{e0} + decimals;
     if (wanted < 0) return result;
     const std::size_t keep =
-        static_cast<std::uint64_t>(wanted) < max_digits ? static_cast<std::size_t>(wanted)
-                                                        : max_digits;
+        static_cast<std::uint64_t>(wanted) < max_digits ? static_cast<std::size_t>(wanted) : max_digits;
     const int k = -e0;
     if (k < MIN_TEN_POWER || k > MAX_TEN_POWER) return result;  // not reached by normal values
 
-    // q lies just above 10^k, so that a value with exactly E0 digits scales to below 1.
-    const double p = TEN_POWERS[k - MIN_TEN_POWER];
-    const double q = p + p * 0x1p-53;
-    const double s = y * q;
-    if (s >= 1.0) {  // the estimate was one digit short
+    // s = y * q, a double in [2^-5, 1) once E0 is right: q lies a little above 10^k, so a value
+    // with exactly E0 integer digits scales to below 1.
+    const BinaryValue s = rounded_product(y, nudged_power_of_ten(k));
+    if (static_cast<int>(std::bit_width(s.mantissa)) + s.exponent > 0) {  // s >= 1: E0 was one short
       ++e0;
       continue;
     }
