@@ -59,6 +59,7 @@ void emit_diagnostic(ConditionCode code, std::span<const FormatArg> args, void* 
     if (diagnostic_note[0] != '\0') {
       const FormatArg note[] = {FormatArg::string(diagnostic_note)};
       length += format_text(report + length, sizeof report - length, "%s", note);
+      diagnostic_note[0] = '\0';
     }
   }
   platform::write_error_stream(report, length);
@@ -147,6 +148,8 @@ std::int16_t report_io_condition(UnitDisposition disposition, ConditionCode code
     if (!silent && unit->last_os_error != 0) report_system_error(unit->last_os_error);
     unit->last_os_error = 0;
   }
+  // A context line belongs to the condition it was made for; one handed back is forgotten.
+  if (silent) set_diagnostic_note(nullptr);
 
   if (unit != nullptr) {
     switch (disposition) {

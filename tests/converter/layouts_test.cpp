@@ -1,1 +1,522 @@
-// placeholder until filled
+// The KORV input layout and the DUNTA output layout through read_input_record and
+// write_output_record on real files in a scratch directory: which columns feed which value,
+// what a short, comma-bearing or bad line reads as, and the exact 68 bytes of every record.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "converter/driver.h"
+#include "converter/layouts.h"
+#include "records/diagnostics.h"
+#include "records/units.h"
+
+namespace converter {
+namespace {
+
+constexpr records::StatementBranches ERROR_BRANCH{false, false, true, false};
+
+/// Puts `text` into `line` with its first byte in `column` (counted from 1), lengthening the
+/// line with blanks when it is too short.
+void place(std::string& line, std::size_t column, std::string_view text) {
+  if (line.size() < column - 1 + text.size()) line.resize(column - 1 + text.size(), ' ');
+  line.replace(column - 1, text.size(), text);
+}
+
+/// The example line of the input layout: 3, 1, 2, 1, 0, E and 12.345678, blanks elsewhere.
+std::string example_line(char filler = ' ') {
+  std::string line(66, filler);
+  place(line, 7, " 3");
+  place(line, 12, "  1");
+  place(line, 16, " 2");
+  place(line, 21, "  1");
+  place(line, 27, "0");
+  place(line, 32, "E");
+  place(line, 57, " 12.345678");
+  return line;
+}
+
+std::string escape_regex(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (std::strchr(".[]{}()\\*+?|^$", c) != nullptr) escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+const std::string TRACEBACK =
+    "Image              PC        Routine            Line        Source             \n"
+    "([^\n]{17}  [0-9A-F]{8,}  [^\n]{17}  [^\n]{10}  [^\n]*\n)*";
+
+/// A scratch current directory holding the two line lists; tests connect the units as the
+/// driver does.
+class LayoutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/korv-layouts-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(directory_);
+    // A context line left by an earlier test in this process must not reach this one.
+    records::set_diagnostic_note(nullptr);
+  }
+  void TearDown() override {
+    records::close_all_units();
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(directory_);
+  }
+
+  static std::string slurp(std::string_view name) {
+    std::ifstream in(std::string(name), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+  static void put(std::string_view name, const std::string& bytes) {
+    std::ofstream(std::string(name), std::ios::binary) << bytes;
+  }
+  static void connect_input(const std::string& bytes) {
+    put(INPUT_FILE_NAME, bytes);
+    ASSERT_EQ(records::connect_unit({INPUT_UNIT, INPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::old},
+                                    ERROR_BRANCH),
+              0);
+  }
+  static void connect_output() {
+    ASSERT_EQ(
+        records::connect_unit({OUTPUT_UNIT, OUTPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::unknown},
+                              ERROR_BRANCH),
+        0);
+  }
+  std::string input_path() const { return directory_ + "/" + std::string(INPUT_FILE_NAME); }
+
+  std::string directory_;
+  std::filesystem::path previous_;
+};
+
+// ---- the input layout ----------------------------------------------------------------------
+
+using InputLayout = LayoutTest;
+using InputLayoutDeathTest = LayoutTest;
+
+TEST_F(InputLayout, ExampleRecord) {
+  connect_input(example_line() + "\r\n");
+  LineRecord record;
+  ASSERT_TRUE(read_input_record(record));
+  EXPECT_EQ(record.first.a, 3);
+  EXPECT_EQ(record.first.b, 1);
+  EXPECT_EQ(record.second.a, 2);
+  EXPECT_EQ(record.second.b, 1);
+  EXPECT_EQ(record.digit, 0);
+  EXPECT_EQ(record.species, 'E');
+  EXPECT_EQ(record.freq, 12.345678);
+  LineRecord untouched;
+  untouched.first.a = -5;
+  untouched.freq = 7.0;
+  untouched.species = 'q';
+  EXPECT_FALSE(read_input_record(untouched));
+  EXPECT_EQ(untouched.first.a, -5);
+  EXPECT_EQ(untouched.freq, 7.0);
+  EXPECT_EQ(untouched.species, 'q');
+}
+
+TEST_F(InputLayout, SkippedColumnsAndColumnsAfter66AreNotExamined) {
+  // Letters fill columns 1-6, 9-11, 15, 18-20, 24-26, 28-31 and 33-56, and run on past 66.
+  connect_input(example_line('x') + "xyz,,12\n");
+  LineRecord record;
+  ASSERT_TRUE(read_input_record(record));
+  EXPECT_EQ(record.first.a, 3);
+  EXPECT_EQ(record.first.b, 1);
+  EXPECT_EQ(record.second.a, 2);
+  EXPECT_EQ(record.second.b, 1);
+  EXPECT_EQ(record.digit, 0);
+  EXPECT_EQ(record.species, 'E');
+  EXPECT_EQ(record.freq, 12.345678);
+}
+
+TEST_F(InputLayout, LinesEndInLfOrCrLf) {
+  std::string second = example_line();
+  place(second, 7, "12");
+  connect_input(example_line() + "\n" + second + "\r\n" + example_line());
+  for (const std::int32_t first_a : {3, 12, 3}) {
+    LineRecord record;
+    ASSERT_TRUE(read_input_record(record));
+    EXPECT_EQ(record.first.a, first_a);
+    EXPECT_EQ(record.freq, 12.345678);
+  }
+  LineRecord record;
+  EXPECT_FALSE(read_input_record(record));
+}
+
+TEST_F(InputLayout, ControlZLineIsEndOfFile) {
+  const std::string line = example_line() + "\r\n";
+  for (const std::string& content : {line + "\x1a\n" + line, line + "\x1a\r\n" + line, line + "\x1a"}) {
+    SCOPED_TRACE(::testing::PrintToString(content.substr(68)));
+    connect_input(content);
+    LineRecord record;
+    EXPECT_TRUE(read_input_record(record));
+    EXPECT_FALSE(read_input_record(record));
+    records::close_all_units();
+  }
+}
+
+TEST_F(InputLayout, LowercaseSpeciesReadUnchanged) {
+  for (const char species : {'a', 'e'}) {
+    std::string line = example_line();
+    line[31] = species;
+    connect_input(line + "\r\n");
+    LineRecord record;
+    ASSERT_TRUE(read_input_record(record));
+    EXPECT_EQ(record.species, species);
+    records::close_all_units();
+  }
+}
+
+TEST_F(InputLayout, MinusThreeInAThreeColumnField) {
+  for (const char* text : {" -3", "-3 ", "- 3"}) {
+    SCOPED_TRACE(text);
+    std::string line = example_line();
+    place(line, 12, text);
+    connect_input(line + "\r\n");
+    LineRecord record;
+    ASSERT_TRUE(read_input_record(record));
+    EXPECT_EQ(record.first.b, -3);
+    records::close_all_units();
+  }
+}
+
+TEST_F(InputLayout, FrequencyTexts) {
+  struct Case {
+    const char* text;
+    double freq;
+  };
+  const double infinity = std::numeric_limits<double>::infinity();
+  const Case cases[] = {
+      {"     1.5E3", 1500.0},    {"     1.5e3", 1500.0},    {"   1.5D+03", 1500.0},      {"     1.5d3", 1500.0},
+      {"     1.5Q3", 1500.0},    {"     1.5q3", 1500.0},    {"  Infinity", infinity},    {" -Infinity", -infinity},
+      {"  12345678", 1.2345678}, {" 12.345678", 12.345678}, {"   12345-2", 0.000012345}, {"    12.5E ", 12.5},
+      {"    1E-400", 0.0},       {"       Inf", 0.0},       {"       -0.", 0.0},         {"         -", 0.0},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.text);
+    std::string line = example_line();
+    place(line, 57, test.text);
+    connect_input(line + "\r\n");
+    LineRecord record;
+    ASSERT_TRUE(read_input_record(record));
+    EXPECT_EQ(record.freq, test.freq);
+    EXPECT_EQ(std::signbit(record.freq), std::signbit(test.freq));
+    records::close_all_units();
+  }
+  std::string line = example_line();
+  place(line, 57, "       NaN");
+  connect_input(line + "\r\n");
+  LineRecord record;
+  ASSERT_TRUE(read_input_record(record));
+  EXPECT_TRUE(std::isnan(record.freq));
+}
+
+TEST_F(InputLayout, ShortLinesReadAsIfBlankFilled) {
+  struct Case {
+    const char* name;
+    std::size_t length;
+    char species;
+    double freq;
+  };
+  // Cut before column 32: blank species and 0.0; before column 57: 0.0; at 60: 1234 and six
+  // blanks, 0.0001234.
+  std::string line = example_line();
+  place(line, 57, "1234      ");
+  const Case cases[] = {{"27 columns", 27, ' ', 0.0},
+                        {"31 columns", 31, ' ', 0.0},
+                        {"56 columns", 56, 'E', 0.0},
+                        {"60 columns", 60, 'E', 0.0001234}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    connect_input(line.substr(0, test.length) + "\r\n");
+    LineRecord record;
+    record.species = 'q';
+    record.freq = -1.0;
+    ASSERT_TRUE(read_input_record(record));
+    EXPECT_EQ(record.first.a, 3);
+    EXPECT_EQ(record.second.b, 1);
+    EXPECT_EQ(record.digit, 0);
+    EXPECT_EQ(record.species, test.species);
+    EXPECT_EQ(record.freq, test.freq);
+    records::close_all_units();
+  }
+}
+
+TEST_F(InputLayout, EmptyLineReadsZerosAndABlank) {
+  connect_input("\r\n");
+  LineRecord record;
+  record.first.a = record.first.b = record.second.a = record.second.b = record.digit = -1;
+  record.species = 'q';
+  record.freq = -1.0;
+  ASSERT_TRUE(read_input_record(record));
+  EXPECT_EQ(record.first.a, 0);
+  EXPECT_EQ(record.first.b, 0);
+  EXPECT_EQ(record.second.a, 0);
+  EXPECT_EQ(record.second.b, 0);
+  EXPECT_EQ(record.digit, 0);
+  EXPECT_EQ(record.species, ' ');
+  EXPECT_EQ(record.freq, 0.0);
+}
+
+TEST_F(InputLayout, CommaMovesTheLaterFieldsLeft) {
+  // A comma in column 7 gives first.a = 0; first.b then comes from columns 11-13, and every
+  // later field one column to the left of its place.
+  std::string line = std::string(66, ' ');
+  place(line, 7, ",");
+  place(line, 11, "45");          // first.b: columns 11-13 read "45 "
+  place(line, 16, "7");           // second.a: columns 15-16
+  place(line, 22, "9");           // second.b: columns 20-22
+  place(line, 26, "8");           // digit: column 26
+  place(line, 31, "A");           // species: column 31
+  place(line, 56, "       1.5");  // frequency: columns 56-65
+  connect_input(line + "\r\n");
+  LineRecord record;
+  ASSERT_TRUE(read_input_record(record));
+  EXPECT_EQ(record.first.a, 0);
+  EXPECT_EQ(record.first.b, 45);
+  EXPECT_EQ(record.second.a, 7);
+  EXPECT_EQ(record.second.b, 9);
+  EXPECT_EQ(record.digit, 8);
+  EXPECT_EQ(record.species, 'A');
+  EXPECT_EQ(record.freq, 1.5);
+}
+
+TEST_F(InputLayout, CommaInTheFrequencyEndsIt) {
+  std::string line = example_line();
+  place(line, 57, "1,5       ");
+  connect_input(line + "\r\n");
+  LineRecord record;
+  ASSERT_TRUE(read_input_record(record));
+  EXPECT_EQ(record.freq, 1e-7);
+}
+
+TEST_F(InputLayoutDeathTest, BadNumericFieldEndsTheRunNamingRecordAndColumns) {
+  struct Case {
+    std::size_t column;
+    const char* text;  // the whole field
+    const char* columns;
+  };
+  const Case cases[] = {
+      {7, "x3", "7-8"},
+      {12, "1x1", "12-14"},
+      {16, " .", "16-17"},
+      {21, "x  ", "21-23"},
+      {27, "x", "27-27"},
+      {57, "  12.x4567", "57-66"},
+      {57, "  1.5E3x  ", "57-66"},
+      {57, " Infinity ", "57-66"},
+      {57, "      -NaN", "57-66"},
+      {57, "    12.3.4", "57-66"},
+      {57, "     1E400", "57-66"},
+      {57, "Infinity  ", "57-66"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.text);
+    std::string bad = example_line();
+    place(bad, test.column, test.text);
+    connect_input(example_line() + "\r\n" + bad + "\r\n" + example_line() + "\r\n");
+    const auto read_all = [] {
+      LineRecord record;
+      while (read_input_record(record)) {
+      }
+    };
+    EXPECT_EXIT(read_all(), ::testing::ExitedWithCode(64),
+                "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " + escape_regex(input_path()) +
+                    "\r\n" + TRACEBACK + "korv2dunta: record 2, columns " + test.columns + ": \"" +
+                    escape_regex(test.text) + "\"\n$");
+    records::close_all_units();
+  }
+}
+
+// ---- the output layout ---------------------------------------------------------------------
+
+using OutputLayout = LayoutTest;
+
+/// The E record as the conversion rules leave it: frequency scaled, a + 1 labels, blank signs,
+/// the constant columns.
+LineRecord converted_e_record() {
+  LineRecord record;
+  record.freq = 12.345678 * 1000.0;
+  record.first.a = 3;
+  record.first.b = 1;
+  record.first.a_next = 4;
+  record.first.sign = ' ';
+  record.second.a = 2;
+  record.second.b = 1;
+  record.second.a_next = 3;
+  record.second.sign = ' ';
+  record.species = 'E';
+  record.trailer_flag = 1;
+  record.trailer_code = 1005;
+  std::memset(record.trailer_text, ' ', sizeof record.trailer_text);
+  return record;
+}
+
+/// The E record's 68 bytes, column by column as the output layout describes them.
+std::string e_record_bytes() {
+  std::string record(66, ' ');
+  place(record, 1, " 12345.67800");
+  place(record, 13, " 0");
+  place(record, 17, " 3");
+  place(record, 21, "  1");
+  place(record, 26, " ");
+  place(record, 28, " 4");
+  place(record, 32, "0");
+  place(record, 35, " 2");
+  place(record, 39, "  1");
+  place(record, 44, " ");
+  place(record, 46, " 3");
+  place(record, 50, "1");
+  place(record, 54, "1005");
+  return record + "\r\n";
+}
+
+TEST_F(OutputLayout, ERecordByteForByte) {
+  connect_output();
+  write_output_record(converted_e_record());
+  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), e_record_bytes());
+}
+
+TEST_F(OutputLayout, EveryFieldInItsColumns) {
+  connect_output();
+  LineRecord record;
+  record.freq = -12345.67891;
+  record.first = {99, 999, 0, 88, -1, '+'};
+  record.second = {77, -99, 0, 66, 7, '-'};
+  record.trailer_flag = 9;
+  record.trailer_code = -999;
+  std::memcpy(record.trailer_text, "ABCDEF", 6);
+  write_output_record(record);
+  std::string expected(66, ' ');
+  place(expected, 1, "-12345.67891");
+  place(expected, 13, "-1");
+  place(expected, 17, "99");
+  place(expected, 21, "999");
+  place(expected, 26, "+");
+  place(expected, 28, "88");
+  place(expected, 32, "7");
+  place(expected, 35, "77");
+  place(expected, 39, "-99");
+  place(expected, 44, "-");
+  place(expected, 46, "66");
+  place(expected, 50, "9");
+  place(expected, 54, "-999");
+  place(expected, 61, "ABCDEF");
+  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), expected + "\r\n");
+}
+
+TEST_F(OutputLayout, EveryRecordIs68BytesWithBlankGaps) {
+  connect_output();
+  LineRecord record = converted_e_record();
+  for (int i = 0; i < 3; ++i) {
+    record.first.a = i;
+    write_output_record(record);
+  }
+  const std::string file = slurp(OUTPUT_FILE_NAME);
+  ASSERT_EQ(file.size(), 3u * 68u);
+  for (std::size_t at = 0; at < file.size(); at += 68) {
+    EXPECT_EQ(file.substr(at + 66, 2), "\r\n");
+    for (const std::size_t column : {15u, 16u, 19u, 20u, 24u, 25u, 27u, 30u, 31u, 33u, 34u, 37u,
+                                     38u, 42u, 43u, 45u, 48u, 49u, 51u, 52u, 53u, 58u, 59u, 60u}) {
+      EXPECT_EQ(file[at + column - 1], ' ') << "column " << column;
+    }
+  }
+  EXPECT_EQ(file.substr(68 + 16, 2), " 1");
+}
+
+TEST_F(OutputLayout, ValuesTooWideAreAsterisksAndNothingIsSaid) {
+  connect_output();
+  LineRecord first = converted_e_record();
+  first.freq = 1000000.0;
+  first.first.a_next = 100;
+  LineRecord second = converted_e_record();
+  second.freq = -100000.0;
+  ::testing::internal::CaptureStderr();
+  write_output_record(first);
+  write_output_record(second);
+  write_output_record(converted_e_record());
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  std::string first_bytes = e_record_bytes();
+  place(first_bytes, 1, "************");
+  place(first_bytes, 28, "**");
+  std::string second_bytes = e_record_bytes();
+  place(second_bytes, 1, "************");
+  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), first_bytes + second_bytes + e_record_bytes());
+}
+
+TEST_F(OutputLayout, FrequencyRoundingToZeroHasNoSign) {
+  connect_output();
+  for (const double freq : {-0.000004, -0.0, 0.0}) {
+    LineRecord record = converted_e_record();
+    record.freq = freq;
+    write_output_record(record);
+  }
+  std::string zero = e_record_bytes();
+  place(zero, 1, "     0.00000");
+  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), zero + zero + zero);
+}
+
+TEST_F(OutputLayout, ZeroByteSignsLandAsZeroBytes) {
+  // A record the rules never touched keeps the zero byte in its sign columns.
+  connect_output();
+  LineRecord record = converted_e_record();
+  record.first.sign = '\0';
+  record.second.sign = '\0';
+  write_output_record(record);
+  std::string expected = e_record_bytes();
+  expected[25] = '\0';
+  expected[43] = '\0';
+  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), expected);
+}
+
+TEST_F(OutputLayout, LongerOldFileIsCutAfterTheFirstRecord) {
+  put(OUTPUT_FILE_NAME, std::string(5000, 'o'));
+  connect_output();
+  write_output_record(converted_e_record());
+  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), e_record_bytes());
+  write_output_record(converted_e_record());
+  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), e_record_bytes() + e_record_bytes());
+}
+
+// ---- both layouts in a run -----------------------------------------------------------------
+
+using ConversionRun = LayoutTest;
+using ConversionRunDeathTest = LayoutTest;
+
+TEST_F(ConversionRun, LinesAfterControlZAreNeverReached) {
+  put(INPUT_FILE_NAME, example_line() + "\r\n\x1a\r\n" + example_line() + "\r\n");
+  convert_line_list();
+  const std::string output = slurp(OUTPUT_FILE_NAME);
+  ASSERT_EQ(output.size(), 68u);
+  EXPECT_EQ(output.substr(0, 12), " 12345.67800");
+}
+
+TEST_F(ConversionRunDeathTest, EarlierRecordsReachTheFileBeforeABadField) {
+  std::string bad = example_line();
+  place(bad, 21, " x1");
+  put(INPUT_FILE_NAME, example_line() + "\r\n" + example_line() + "\r\n" + bad + "\r\n" + example_line() + "\r\n");
+  EXPECT_EXIT(convert_line_list(), ::testing::ExitedWithCode(64),
+              "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " + escape_regex(input_path()) +
+                  "\r\n" + TRACEBACK + "korv2dunta: record 3, columns 21-23: \" x1\"\n$");
+  const std::string output = slurp(OUTPUT_FILE_NAME);
+  ASSERT_EQ(output.size(), 2u * 68u);
+  EXPECT_EQ(output.substr(0, 68), output.substr(68));
+  EXPECT_EQ(output.substr(0, 12), " 12345.67800");
+}
+
+}  // namespace
+}  // namespace converter
