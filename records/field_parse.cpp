@@ -121,6 +121,12 @@ FixedParse out_of_range(const DecimalParts& parts, ParseReason reason, std::size
   return FixedParse{0.0, ParseStatus::overflow, reason, size};
 }
 
+/// Powers of ten that binary64 holds exactly.
+constexpr std::int64_t EXACT_POWERS_MAX = 22;
+constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 /// Rounds N x 10^E to binary64 once, through a normalised "<digits>e<E>" text that from_chars reads exactly.
 FixedParse to_binary(const DecimalParts& parts, int decimals, std::size_t size) noexcept {
   if (parts.kept == 0) {
@@ -136,6 +142,19 @@ FixedParse to_binary(const DecimalParts& parts, int decimals, std::size_t size) 
   const std::int64_t magnitude = power + kept;
   if (magnitude < MIN_MAGNITUDE || magnitude > MAX_MAGNITUDE) {
     return out_of_range(parts, ParseReason::magnitude_out_of_range, size);
+  }
+
+  // A mantissa below 2^53 and a power of ten within 10^22 are both exact binary64 numbers,
+  // so one IEEE multiplication or division rounds N x 10^E correctly. Every field of a
+  // realistic line list takes this way.
+  if (parts.kept <= 16 && power >= -EXACT_POWERS_MAX && power <= EXACT_POWERS_MAX) {
+    std::uint64_t mantissa = 0;
+    for (std::size_t k = 0; k < parts.kept; ++k) mantissa = mantissa * 10 + static_cast<std::uint64_t>(parts.digits[k] - '0');
+    if (mantissa <= (std::uint64_t{1} << 53)) {
+      const auto exact = static_cast<double>(mantissa);
+      const double value = power >= 0 ? exact * EXACT_POWERS[power] : exact / EXACT_POWERS[-power];
+      return fixed_ok(parts.negative ? -value : value, ParseReason::none, size);
+    }
   }
 
   // 27 digits, 'e', and an exponent within -350..309 fit comfortably.

@@ -371,6 +371,99 @@ FieldOutcome lay_out(const char* digits, int exponent, bool negative, std::size_
   return FieldOutcome::fits;
 }
 
+/// Decimal digits of mantissa x 2^shift (a binary64 integer of up to 1024 bits), least
+/// significant first; returns their count.
+std::size_t big_integer_digits(std::uint64_t mantissa, int shift, char* digits) noexcept {
+  constexpr std::size_t LIMBS = 34;  // 53 + 971 bits, in 32-bit limbs, with room to spare
+  std::uint32_t limbs[LIMBS] = {};
+  const auto word = static_cast<std::size_t>(shift / 32);
+  const int bit = shift % 32;
+  // Spread the 53-bit mantissa over three 32-bit limbs from `word` on.
+  const std::uint64_t low = mantissa << bit;                       // bits 0..63 of the shifted value
+  const std::uint64_t high = bit == 0 ? 0 : mantissa >> (64 - bit);  // bits 64..
+  limbs[word] = static_cast<std::uint32_t>(low);
+  limbs[word + 1] = static_cast<std::uint32_t>(low >> 32);
+  limbs[word + 2] = static_cast<std::uint32_t>(high);
+  std::size_t used = word + 3;
+  std::size_t count = 0;
+  while (used > 0) {
+    // Divide by 10^9, most significant limb first; the remainder is the next nine digits.
+    std::uint64_t remainder = 0;
+    for (std::size_t i = used; i-- > 0;) {
+      const std::uint64_t current = (remainder << 32) | limbs[i];
+      limbs[i] = static_cast<std::uint32_t>(current / 1'000'000'000);
+      remainder = current % 1'000'000'000;
+    }
+    while (used > 0 && limbs[used - 1] == 0) --used;
+    for (int k = 0; k < 9 && (used > 0 || remainder != 0); ++k) {
+      digits[count++] = static_cast<char>('0' + remainder % 10);
+      remainder /= 10;
+    }
+  }
+  return count;
+}
+
+/// Renders |x| >= 1 exactly: the digits of floor(x), then d fraction digits read from x's
+/// binary fraction, rounded half away from zero on what remains. For integer parts below
+/// 10^15 these are exactly the digits the scaled generator yields; beyond that its integer
+/// digits drift from floor(x), which would print a different number, so they are not used.
+FieldOutcome render_at_least_one(std::uint64_t bits, std::size_t decimals, std::size_t width,
+                                 char* columns) noexcept {
+  const int exponent = static_cast<int>(biased_exponent(bits)) - EXPONENT_BIAS - 52;
+  const std::uint64_t mantissa = (bits & FRACTION_MASK) | (std::uint64_t{1} << 52);
+  const bool negative = (bits >> 63) != 0;
+
+  char integer_digits[320];  // least significant first; 2^1024 has 309 digits
+  std::size_t count = 0;
+  std::uint64_t fraction = 0;
+  int fraction_bits = 0;
+  if (exponent >= 0) {
+    count = big_integer_digits(mantissa, exponent, integer_digits);
+  } else {
+    fraction_bits = -exponent;  // 1..52, since |x| >= 1
+    std::uint64_t integer = mantissa >> fraction_bits;
+    fraction = mantissa & ((std::uint64_t{1} << fraction_bits) - 1);
+    do {
+      integer_digits[count++] = static_cast<char>('0' + integer % 10);
+      integer /= 10;
+    } while (integer != 0);
+  }
+  // A carry can only add columns, so a value that does not fit now never will.
+  if (decimals + 1 + count + (negative ? 1 : 0) > width) return fill_asterisks(width, columns);
+
+  // Fraction digits straight into their columns: fraction < 2^52, so ten times it fits.
+  char* fraction_columns = columns + (width - decimals);
+  for (std::size_t i = 0; i < decimals; ++i) {
+    fraction *= 10;
+    fraction_columns[i] = static_cast<char>('0' + (fraction >> fraction_bits));
+    fraction &= (std::uint64_t{1} << fraction_bits) - 1;
+  }
+  if (fraction_bits > 0 && fraction >= (std::uint64_t{1} << (fraction_bits - 1))) {
+    // Halves round away from zero; trailing nines turn into zeros.
+    std::size_t i = decimals;
+    while (i > 0 && fraction_columns[i - 1] == '9') fraction_columns[--i] = '0';
+    if (i > 0) {
+      ++fraction_columns[i - 1];
+    } else {
+      std::size_t k = 0;
+      while (k < count && integer_digits[k] == '9') integer_digits[k++] = '0';
+      if (k < count) {
+        ++integer_digits[k];
+      } else {
+        integer_digits[count++] = '1';
+        if (decimals + 1 + count + (negative ? 1 : 0) > width) return fill_asterisks(width, columns);
+      }
+    }
+  }
+
+  std::size_t left = width - decimals;
+  columns[--left] = '.';
+  for (std::size_t i = 0; i < count; ++i) columns[--left] = integer_digits[i];
+  if (negative) columns[--left] = '-';
+  std::fill_n(columns, left, ' ');
+  return FieldOutcome::fits;
+}
+
 }  // namespace
 
 FieldOutcome render_integer(std::int32_t value, std::size_t width, char* columns) noexcept {
@@ -465,6 +558,8 @@ FieldOutcome render_fixed(double value, std::size_t width, int decimals, char* c
   // Zero and subnormals (below 2^-1022, so zero when rounded to 307 or fewer decimals) are
   // written as an unsigned zero.
   if (biased == 0) return lay_out(nullptr, 0, false, d, width, columns);
+
+  if (biased >= EXPONENT_BIAS) return render_at_least_one(bits, d, width, columns);
 
   // Digits go to `at`; the bytes from d places left of it to `width` places right of it stay
   // '0' except for the digits, so fraction digits of E < 0 are read straight from the area.

@@ -1,1 +1,387 @@
-// being written
+// Fault injection through the operating system itself: a full device, resource limits,
+// permissions of an ordinary user, directories in place of files, a kill in the middle of a
+// long run and runs competing for the same files. Whatever happens, the program ends with
+// its diagnostic and exit status, keeps only whole records, and never changes the input.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "run_support.h"
+
+namespace e2e {
+namespace {
+
+constexpr const char* INPUT_NAME = "KORV-data-E-sept08.txt";
+constexpr const char* OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
+constexpr std::size_t RECORD_BYTES = 68;
+
+/// Input line `i` of a generated line list: every field varies with i, species E, and a
+/// frequency of i mod 10^7 ten-thousandths written with its decimal point.
+std::string input_line(long i) {
+  const long frequency = i % 10000000;
+  char frequency_text[16];
+  std::snprintf(frequency_text, sizeof frequency_text, "%ld.%04ld", frequency / 10000, frequency % 10000);
+  char line[80];
+  std::snprintf(line, sizeof line, "      %2ld   %3ld %2ld   %3ld   %1ld    E                        %10s\r\n", i % 98,
+                i % 997, (i / 7) % 98, (i / 3) % 997, i % 10, frequency_text);
+  return line;
+}
+
+/// The output record of input line `i`, laid out by hand from the output columns: the
+/// frequency times 1000 with five decimals (v ten-thousandths become v/10 and the digit v mod
+/// 10 followed by four zeros), leads 0, a + 1 after each group, blank signs, 1 and 1005.
+std::string output_record(long i) {
+  const long frequency = i % 10000000;
+  char frequency_text[16];
+  std::snprintf(frequency_text, sizeof frequency_text, "%ld.%ld0000", frequency / 10, frequency % 10);
+  const long first_a = i % 98;
+  const long second_a = (i / 7) % 98;
+  char columns[80];
+  std::snprintf(columns, sizeof columns, "%12s%2d  %2ld  %3ld    %2ld  %1d  %2ld  %3ld    %2ld  %1d   %4d   %6s",
+                frequency_text, 0, first_a, i % 997, first_a + 1, 0, second_a, (i / 3) % 997, second_a + 1, 1, 1005,
+                "");
+  return record(columns);
+}
+
+/// Lines [first, first + count) of the generated input, and the records they convert to.
+std::string input_lines(long count, long first = 0) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(count) * 68);
+  for (long i = first; i < first + count; ++i) text += input_line(i);
+  return text;
+}
+std::string output_records(long count, long first = 0) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(count) * RECORD_BYTES);
+  for (long i = first; i < first + count; ++i) text += output_record(i);
+  return text;
+}
+
+/// The traceback's column titles, which follow every severe diagnostic line.
+std::string traceback_header() {
+  char header[128];
+  std::snprintf(header, sizeof header, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC", "Routine", "Line",
+                "Source");
+  return header;
+}
+
+/// A severe diagnostic line for a unit, as the catalog words it.
+std::string severe_line(int number, const std::string& text, int unit, const std::string& path) {
+  return "korv2dunta: severe (" + std::to_string(number) + "): " + text + ", unit " + std::to_string(unit) + ", file " +
+         path + "\r\n";
+}
+
+/// Checks a run that ended by a severe condition: its exit status (the code's low 8 bits),
+/// no signal, and standard error opening with `lines` and then the traceback.
+void expect_fatal(const RunResult& run, int exit_status, const std::string& lines) {
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_status, exit_status);
+  EXPECT_EQ(run.error_output.substr(0, lines.size()), lines);
+  EXPECT_EQ(run.error_output.substr(lines.size(), traceback_header().size()), traceback_header());
+}
+
+/// True when the program under test was built with AddressSanitizer, which reserves far
+/// more address space than any limit a test could set.
+constexpr bool built_with_address_sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
+
+/// For RunOptions::in_child: one resource limit, soft and hard.
+void limit_resource(int resource, rlim_t value) {
+  const rlimit limit{value, value};
+  if (::setrlimit(resource, &limit) != 0) ::_exit(123);
+}
+
+/// Lets the unprivileged user of `become_unprivileged` create files in the directory.
+void open_to_everyone(const ScratchDir& dir) { ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0); }
+
+TEST(FaultInjection, FullDiskGivesPlatformTextAndWriteError) {
+  ScratchDir dir;
+  const std::string input = input_lines(5);
+  dir.write(INPUT_NAME, input);
+  ASSERT_EQ(::symlink("/dev/full", dir.file(OUTPUT_NAME).c_str()), 0);
+
+  const RunResult run = run_program(dir.path());
+
+  expect_fatal(
+      run, 38,
+      "korv2dunta: No space left on device\r\n" + severe_line(38, "error during write", 58, dir.file(OUTPUT_NAME)));
+  EXPECT_EQ(dir.read(INPUT_NAME), input);
+}
+
+TEST(FaultInjection, FileSizeLimitIsWriteErrorNotSignal) {
+  ScratchDir dir;
+  const std::string input = input_lines(100);
+  dir.write(INPUT_NAME, input);
+  // Ten whole records and 20 bytes of the eleventh fit under the limit.
+  constexpr rlim_t LIMIT = 10 * RECORD_BYTES + 20;
+  RunOptions options;
+  options.in_child = [] {
+    // The default action of SIGXFSZ kills; the program itself must turn it into an error.
+    ::signal(SIGXFSZ, SIG_DFL);
+    limit_resource(RLIMIT_FSIZE, LIMIT);
+  };
+
+  const RunResult run = run_program(dir.path(), options);
+
+  expect_fatal(run, 38,
+               "korv2dunta: File too large\r\n" + severe_line(38, "error during write", 58, dir.file(OUTPUT_NAME)));
+  // What the system accepted before refusing stays in the file.
+  EXPECT_EQ(dir.read(OUTPUT_NAME), output_records(100).substr(0, LIMIT));
+  EXPECT_EQ(dir.read(INPUT_NAME), input);
+}
+
+TEST(FaultInjection, AddressSpaceLimitWithHugeLine) {
+  if (built_with_address_sanitizer()) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+  constexpr rlim_t LIMIT = 64u << 20;
+  RunOptions options;
+  options.in_child = [] { limit_resource(RLIMIT_AS, LIMIT); };
+
+  // The limit leaves the program room for an ordinary run.
+  ScratchDir small;
+  small.write(INPUT_NAME, input_lines(3));
+  const RunResult normal = run_program(small.path(), options);
+  ASSERT_EQ(normal.exit_status, 0) << normal.error_output;
+  ASSERT_EQ(small.read(OUTPUT_NAME), output_records(3));
+
+  ScratchDir dir;
+  const std::string input = std::string(64u << 20, ' ') + "\r\n" + input_line(0);
+  dir.write(INPUT_NAME, input);
+
+  const RunResult run = run_program(dir.path(), options);
+
+  EXPECT_EQ(run.signal, 0);
+  const std::string too_long = severe_line(22, "input record too long", 55, dir.file(INPUT_NAME));
+  const std::string no_memory = "korv2dunta: severe (41): insufficient virtual memory\r\n";
+  if (run.exit_status == 22) {
+    expect_fatal(run, 22, too_long);
+  } else {
+    expect_fatal(run, 41, no_memory);
+  }
+  EXPECT_EQ(dir.read(OUTPUT_NAME), "");
+  EXPECT_TRUE(dir.read(INPUT_NAME) == input) << "the input file changed";
+}
+
+TEST(FaultInjection, DescriptorLimitRefusesOutput) {
+  ScratchDir dir;
+  const std::string input = input_lines(3);
+  dir.write(INPUT_NAME, input);
+  RunOptions options;
+  options.in_child = [] {
+    // Standard input, output and error, and one descriptor for the input file.
+    for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+    limit_resource(RLIMIT_NOFILE, 4);
+  };
+
+  const RunResult run = run_program(dir.path(), options);
+
+  // Too many open files has a row of its own, so no platform text comes first.
+  expect_fatal(run, 30, severe_line(30, "open failure", 58, dir.file(OUTPUT_NAME)));
+  // The input unit was connected; closing it at run end reports nothing.
+  EXPECT_EQ(run.error_output.find("korv2dunta:", 1), std::string::npos) << run.error_output;
+  EXPECT_FALSE(dir.exists(OUTPUT_NAME));
+  EXPECT_EQ(dir.read(INPUT_NAME), input);
+}
+
+/// A read-only output file, as an ordinary user: what the run has to write decides the end.
+struct ReadOnlyOutputCase {
+  const char* name;
+  std::string input;
+  int exit_status;
+  bool refused;  ///< condition 47 before any byte is written
+};
+
+class ReadOnlyOutput : public testing::TestWithParam<ReadOnlyOutputCase> {};
+
+TEST_P(ReadOnlyOutput, NeverChangesTheFile) {
+  if (!can_run_unprivileged()) GTEST_SKIP() << "cannot run the program as an ordinary user";
+  const ReadOnlyOutputCase& c = GetParam();
+  ScratchDir dir;
+  open_to_everyone(dir);
+  dir.write(INPUT_NAME, c.input);
+  const std::string previous = output_records(4, 500);
+  dir.write(OUTPUT_NAME, previous);
+  ASSERT_EQ(::chmod(dir.file(OUTPUT_NAME).c_str(), 0444), 0);
+  RunOptions options;
+  options.in_child = become_unprivileged;
+
+  const RunResult run = run_program(dir.path(), options);
+
+  if (c.refused) {
+    expect_fatal(run, c.exit_status, severe_line(47, "write to READONLY file", 58, dir.file(OUTPUT_NAME)));
+  } else {
+    EXPECT_EQ(run.exit_status, c.exit_status);
+    EXPECT_EQ(run.error_output, "");
+  }
+  EXPECT_EQ(dir.read(OUTPUT_NAME), previous);
+  EXPECT_EQ(dir.read(INPUT_NAME), c.input);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FaultInjection, ReadOnlyOutput,
+    testing::Values(ReadOnlyOutputCase{"EmptyInput", "", 0, false},
+                    // Species X in column 32: the record is read and discarded, so nothing is written.
+                    ReadOnlyOutputCase{"EveryRecordDiscarded", input_line(7).replace(31, 1, "X"), 0, false},
+                    ReadOnlyOutputCase{"RecordsToWrite", input_lines(3), 47, true}),
+    [](const testing::TestParamInfo<ReadOnlyOutputCase>& info) { return std::string(info.param.name); });
+
+TEST(FaultInjection, ReadOnlyInputIsReadNormally) {
+  if (!can_run_unprivileged()) GTEST_SKIP() << "cannot run the program as an ordinary user";
+  ScratchDir dir;
+  open_to_everyone(dir);
+  const std::string input = input_lines(50);
+  dir.write(INPUT_NAME, input);
+  ASSERT_EQ(::chmod(dir.file(INPUT_NAME).c_str(), 0444), 0);
+  RunOptions options;
+  options.in_child = become_unprivileged;
+
+  const RunResult run = run_program(dir.path(), options);
+
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.error_output, "");
+  EXPECT_EQ(dir.read(OUTPUT_NAME), output_records(50));
+  EXPECT_EQ(dir.read(INPUT_NAME), input);
+}
+
+/// A directory standing where one of the two files should be.
+struct DirectoryCase {
+  const char* name;
+  const char* directory_name;
+  int unit;
+};
+
+class DirectoryInPlaceOfFile : public testing::TestWithParam<DirectoryCase> {};
+
+TEST_P(DirectoryInPlaceOfFile, PermissionDenied) {
+  const DirectoryCase& c = GetParam();
+  ScratchDir dir;
+  const std::string input = input_lines(3);
+  if (c.unit != 55) dir.write(INPUT_NAME, input);
+  ASSERT_EQ(::mkdir(dir.file(c.directory_name).c_str(), 0755), 0);
+
+  const RunResult run = run_program(dir.path());
+
+  expect_fatal(run, 9, severe_line(9, "permission to access file denied", c.unit, dir.file(c.directory_name)));
+  if (c.unit == 55) {
+    EXPECT_FALSE(dir.exists(OUTPUT_NAME));
+  } else {
+    EXPECT_EQ(dir.read(INPUT_NAME), input);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, DirectoryInPlaceOfFile,
+                         testing::Values(DirectoryCase{"Input", INPUT_NAME, 55},
+                                         DirectoryCase{"Output", OUTPUT_NAME, 58}),
+                         [](const testing::TestParamInfo<DirectoryCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(FaultInjection, KilledMidRunKeepsOnlyWholeLeadingRecords) {
+  constexpr long LINES = 1000000;
+  ScratchDir dir;
+  const std::string input = input_lines(LINES);
+  dir.write(INPUT_NAME, input);
+  const std::string full = output_records(LINES);
+  const std::string output_path = dir.file(OUTPUT_NAME);
+  RunOptions options;
+  options.while_running = [&output_path](pid_t child) {
+    // Kill as soon as some records have reached the file, long before the last.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    struct stat status {};
+    while (std::chrono::steady_clock::now() < give_up &&
+           (::stat(output_path.c_str(), &status) != 0 || status.st_size < 100 * static_cast<off_t>(RECORD_BYTES))) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::kill(child, SIGKILL);
+  };
+
+  const RunResult run = run_program(dir.path(), options);
+
+  ASSERT_EQ(run.signal, SIGKILL) << "the run ended before it could be killed";
+  const std::string output = dir.read(OUTPUT_NAME);
+  EXPECT_EQ(output.size() % RECORD_BYTES, 0u) << output.size() << " bytes";
+  EXPECT_GE(output.size(), 100 * RECORD_BYTES);
+  EXPECT_LT(output.size(), full.size()) << "the kill came after the last record";
+  EXPECT_TRUE(output == full.substr(0, output.size())) << "the output is not the first records of the full run";
+  EXPECT_TRUE(dir.read(INPUT_NAME) == input) << "the input file changed";
+}
+
+TEST(FaultInjection, TwoRunsInOneDirectoryOneRefused) {
+  // Long enough that the second run starts while the first still holds the files.
+  constexpr long LINES = 300000;
+  ScratchDir dir;
+  const std::string input = input_lines(LINES);
+  dir.write(INPUT_NAME, input);
+
+  RunResult runs[2];
+  std::thread first([&] { runs[0] = run_program(dir.path()); });
+  std::thread second([&] { runs[1] = run_program(dir.path()); });
+  first.join();
+  second.join();
+
+  const int winner = runs[0].exit_status == 0 ? 0 : 1;
+  const RunResult& won = runs[winner];
+  const RunResult& lost = runs[1 - winner];
+  EXPECT_EQ(won.exit_status, 0);
+  EXPECT_EQ(won.error_output, "");
+  // The lock held by the other run is no condition of its own: the platform text comes first.
+  expect_fatal(lost, 30,
+               std::string("korv2dunta: ") + std::strerror(EWOULDBLOCK) + "\r\n" +
+                   severe_line(30, "open failure", 55, dir.file(INPUT_NAME)));
+  EXPECT_TRUE(dir.read(OUTPUT_NAME) == output_records(LINES)) << "the output is not the complete conversion";
+  EXPECT_TRUE(dir.read(INPUT_NAME) == input) << "the input file changed";
+}
+
+TEST(FaultInjection, SixteenRunsInSixteenDirectories) {
+  constexpr int RUNS = 16;
+  std::vector<std::unique_ptr<ScratchDir>> dirs;
+  std::vector<std::string> inputs;
+  for (int i = 0; i < RUNS; ++i) {
+    dirs.push_back(std::make_unique<ScratchDir>());
+    // Each directory converts a different stretch of lines.
+    inputs.push_back(input_lines(20000 + 100 * i, 10000L * i));
+    dirs.back()->write(INPUT_NAME, inputs.back());
+  }
+
+  std::vector<RunResult> runs(RUNS);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < RUNS; ++i) {
+    threads.emplace_back(
+        [&, i] { runs[static_cast<std::size_t>(i)] = run_program(dirs[static_cast<std::size_t>(i)]->path()); });
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  for (std::size_t i = 0; i < RUNS; ++i) {
+    SCOPED_TRACE("directory " + std::to_string(i));
+    EXPECT_EQ(runs[i].exit_status, 0);
+    EXPECT_EQ(runs[i].error_output, "");
+    const auto n = static_cast<long>(i);
+    EXPECT_TRUE(dirs[i]->read(OUTPUT_NAME) == output_records(20000 + 100 * n, 10000 * n)) << "wrong output";
+    EXPECT_TRUE(dirs[i]->read(INPUT_NAME) == inputs[i]) << "the input file changed";
+  }
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,1 +1,675 @@
-// being written
+// End-to-end tests of the program's foundation: connecting its two files, how a run ends,
+// the diagnostic and traceback texts, sharing between runs and console events. Every test
+// runs the built program in a scratch directory with real files, FIFOs and signals.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "run_support.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* INPUT_NAME = "KORV-data-E-sept08.txt";
+constexpr const char* OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
+/// Bytes of one output record: 66 columns and CR LF.
+constexpr std::size_t RECORD_BYTES = 68;
+/// Most rows a traceback shows.
+constexpr std::size_t MAX_TRACEBACK_ROWS = 20;
+/// How long a live run may take to reach the state a test waits for.
+constexpr std::chrono::milliseconds WAIT_LIMIT = 20s;
+/// How long any run may take once the test has done its part.
+constexpr std::chrono::milliseconds RUN_LIMIT = 60s;
+
+// ---------------------------------------------------------------------------------------
+// Lines and records
+
+/// 66 blank columns with each text placed from its 1-based column.
+std::string columns_with(std::initializer_list<std::pair<std::size_t, std::string_view>> fields) {
+  std::string line(66, ' ');
+  for (const auto& [column, text] : fields) line.replace(column - 1, text.size(), text);
+  return line;
+}
+
+/// An E line ending in CR LF: first state 3/1, second 2/1, digit 0, frequency 12.345678
+/// written with its decimal point.
+std::string e_line() {
+  return columns_with({{7, " 3"}, {12, "  1"}, {16, " 2"}, {21, "  1"}, {27, "0"}, {32, "E"}, {57, " 12.345678"}}) +
+         "\r\n";
+}
+
+/// The record of `e_line`: 12345.678 at five decimals, leads 0, labels as read, next labels
+/// 4 and 3, blank signs, trailer 1 and 1005.
+std::string e_record() {
+  return record(columns_with({{1, " 12345.67800"},
+                              {13, " 0"},
+                              {17, " 3"},
+                              {21, "  1"},
+                              {28, " 4"},
+                              {32, "0"},
+                              {35, " 2"},
+                              {39, "  1"},
+                              {46, " 3"},
+                              {50, "1"},
+                              {54, "1005"}}));
+}
+
+/// A second E line, ending in LF alone: first 5/12, second 4/11, digit 7, frequency 0.5.
+std::string second_line() {
+  return columns_with({{7, " 5"}, {12, " 12"}, {16, " 4"}, {21, " 11"}, {27, "7"}, {32, "E"}, {57, "       0.5"}}) +
+         "\n";
+}
+
+/// The record of `second_line`: 500 at five decimals, next labels 6 and 5.
+std::string second_record() {
+  return record(columns_with({{1, "   500.00000"},
+                              {13, " 0"},
+                              {17, " 5"},
+                              {21, " 12"},
+                              {28, " 6"},
+                              {32, "0"},
+                              {35, " 4"},
+                              {39, " 11"},
+                              {46, " 5"},
+                              {50, "1"},
+                              {54, "1005"}}));
+}
+
+/// `e_line` with a lowercase species, which the rules discard.
+std::string discarded_line() {
+  return columns_with({{7, " 3"}, {12, "  1"}, {16, " 2"}, {21, "  1"}, {27, "0"}, {32, "e"}, {57, " 12.345678"}}) +
+         "\r\n";
+}
+
+/// `e_line` with the letter x in column 7: not a number, so the run ends with condition 64.
+std::string bad_line() {
+  return columns_with({{7, "x "}, {12, "  1"}, {16, " 2"}, {21, "  1"}, {27, "0"}, {32, "E"}, {57, " 12.345678"}}) +
+         "\r\n";
+}
+
+/// Earlier contents of an output file: four lines of 78 bytes, longer than any output the
+/// tests expect, so that a missing cut leaves some of it behind.
+const std::string PREVIOUS_OUTPUT = std::string(76, 'p') + "\r\n" + std::string(76, 'q') + "\r\n" +
+                                    std::string(76, 'r') + "\r\n" + std::string(76, 's') + "\r\n";
+
+// ---------------------------------------------------------------------------------------
+// Expected diagnostics, composed independently of the program
+
+/// The first line of a severe file diagnostic.
+std::string severe_line(int number, std::string_view text, int unit, const std::string& file) {
+  return "korv2dunta: severe (" + std::to_string(number) + "): " + std::string(text) + ", unit " +
+         std::to_string(unit) + ", file " + file + "\r\n";
+}
+
+/// The line the program prints for an OS error before the diagnostic.
+std::string system_error_line(int error) { return std::string("korv2dunta: ") + std::strerror(error) + "\r\n"; }
+
+/// The traceback's title line, as the C library formats it.
+std::string traceback_header() {
+  char line[128];
+  std::snprintf(line, sizeof line, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC", "Routine", "Line",
+                "Source");
+  return line;
+}
+
+/// Splits text after every line feed; a last piece without one is kept as it is.
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(start, next - start));
+    start = next;
+  }
+  return lines;
+}
+
+/// True for one traceback row: the module in 17 columns, two blanks, the PC in 8 or more
+/// upper-case hexadecimal digits, two blanks, the routine in 17 columns, two blanks, the line
+/// in 10 columns, two blanks, the source, and a line feed (no carriage return).
+bool is_traceback_row(std::string_view row) {
+  if (row.empty() || row.back() != '\n') return false;
+  row.remove_suffix(1);
+  if (row.find_first_of("\r\n") != std::string_view::npos) return false;
+  if (row.size() < 17 + 2 || row.substr(17, 2) != "  ") return false;
+  row.remove_prefix(17 + 2);
+  const std::size_t digits = row.find_first_not_of("0123456789ABCDEF");
+  if (digits == std::string_view::npos || digits < 8) return false;
+  row.remove_prefix(digits);
+  if (row.size() < 2 + 17 + 2 + 10 + 2) return false;
+  return row.substr(0, 2) == "  " && row.substr(2 + 17, 2) == "  " && row.substr(2 + 17 + 2 + 10, 2) == "  ";
+}
+
+/// Checks a severe report: `head` exactly, then a traceback (its title line and 1 to 20
+/// well-formed rows, the innermost in the program's own module), then `tail` exactly.
+void expect_severe_report(const std::string& error_output, const std::string& head, const std::string& tail = "") {
+  ASSERT_TRUE(error_output.starts_with(head)) << "expected head:\n" << head << "stderr:\n" << error_output;
+  ASSERT_GE(error_output.size(), head.size() + tail.size()) << error_output;
+  ASSERT_TRUE(error_output.ends_with(tail)) << "expected tail:\n" << tail << "stderr:\n" << error_output;
+  const std::vector<std::string> lines =
+      split_lines(error_output.substr(head.size(), error_output.size() - head.size() - tail.size()));
+  ASSERT_GE(lines.size(), 2u) << "no traceback rows in:\n" << error_output;
+  EXPECT_EQ(lines[0], traceback_header());
+  EXPECT_LE(lines.size() - 1, MAX_TRACEBACK_ROWS);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_TRUE(is_traceback_row(lines[i])) << "row " << i << ": \"" << lines[i] << "\"";
+  }
+  EXPECT_EQ(lines[1].substr(0, 17), "korv2dunta       ") << "innermost row: " << lines[1];
+}
+
+// ---------------------------------------------------------------------------------------
+// Files, FIFOs and waiting
+
+/// The bytes of a file, or nothing when it cannot be read.
+std::optional<std::string> read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+/// What a test can see of a file: whether it exists, its kind and permissions, its bytes.
+struct FileState {
+  bool exists = false;
+  mode_t mode = 0;
+  std::optional<std::string> bytes;
+
+  bool operator==(const FileState&) const = default;
+};
+
+FileState file_state(const std::string& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) return {};
+  FileState state{true, status.st_mode, std::nullopt};
+  if (S_ISREG(status.st_mode)) state.bytes = read_bytes(path);
+  return state;
+}
+
+/// Size of a file in bytes, or -1 when it is missing.
+long long file_size(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return -1;
+  return static_cast<long long>(status.st_size);
+}
+
+/// Polls `condition` until it holds or `limit` passes; true when it held.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = WAIT_LIMIT) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+}
+
+/// Waits in `while_running` until the live run's output file holds `size` bytes; otherwise
+/// records a failure and kills the run so that the test ends.
+bool await_output_size(pid_t run, const std::string& output, std::size_t size) {
+  if (eventually([&] { return file_size(output) == static_cast<long long>(size); })) return true;
+  ADD_FAILURE() << "the output never reached " << size << " bytes (it has " << file_size(output) << ")";
+  ::kill(run, SIGKILL);
+  return false;
+}
+
+/// A FIFO standing in for the input file, so that a run lasts until the test ends it. The
+/// program holds it open for writing too and so never meets its end; a line holding only
+/// control-Z ends the input.
+class InputFifo {
+ public:
+  explicit InputFifo(const std::string& path) {
+    if (::mkfifo(path.c_str(), 0666) != 0) throw std::runtime_error("mkfifo failed: " + path);
+    // Open for reading and writing: no wait for the program, and data stays until it reads.
+    descriptor_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (descriptor_ < 0) throw std::runtime_error("cannot open FIFO " + path);
+  }
+  ~InputFifo() { ::close(descriptor_); }
+  InputFifo(const InputFifo&) = delete;
+  InputFifo& operator=(const InputFifo&) = delete;
+
+  /// Writes all of `bytes`.
+  void send(std::string_view bytes) const {
+    while (!bytes.empty()) {
+      const ssize_t put = ::write(descriptor_, bytes.data(), bytes.size());
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) throw std::runtime_error("cannot write to the FIFO");
+      bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+  }
+  /// Ends the input as the program's reader sees it.
+  void end_input() const { send("\x1a\n"); }
+
+ private:
+  int descriptor_ = -1;
+};
+
+/// Makes a chain of directories below `base` (components of `fill`) whose full path is
+/// exactly `length` characters long; returns that path.
+std::string make_directory_of_length(const std::string& base, std::size_t length, char fill) {
+  if (length < base.size() + 2) throw std::invalid_argument("directory length too short");
+  std::string path = base;
+  while (path.size() < length) {
+    const std::size_t remaining = length - path.size();
+    // Components stay well under the file-name limit, and never leave a single character.
+    const std::size_t component = remaining <= 201 ? remaining - 1 : 100;
+    path += "/" + std::string(component, fill);
+    std::filesystem::create_directory(path);
+  }
+  return path;
+}
+
+// ---------------------------------------------------------------------------------------
+// Fixtures
+
+/// A scratch directory and runs of the program in it. Every run checks that the input file
+/// came through untouched: same kind, permissions and bytes, and still missing if it was.
+class ProgramTest : public ::testing::Test {
+ protected:
+  ProgramTest() : cwd_(std::filesystem::canonical(scratch_.path()).string()) {}
+
+  /// Full path of a file of the scratch directory, as the program's current directory sees it.
+  std::string path_of(const std::string& name) const { return cwd_ + "/" + name; }
+  std::string input_path() const { return path_of(INPUT_NAME); }
+  std::string output_path() const { return path_of(OUTPUT_NAME); }
+
+  void write_file(const std::string& name, const std::string& bytes) const { scratch_.write(name, bytes); }
+  /// The output file's bytes; empty when it is missing (tests check existence separately).
+  std::string output() const { return read_bytes(output_path()).value_or(""); }
+
+  /// Runs the program in `directory` (the scratch directory when empty) under a time limit.
+  RunResult run(RunOptions options = {}, const std::string& directory = "") const {
+    const std::string where = directory.empty() ? cwd_ : directory;
+    const std::string input = where + "/" + INPUT_NAME;
+    const FileState before = file_state(input);
+    if (options.time_limit.count() == 0) options.time_limit = RUN_LIMIT;
+    const RunResult result = run_program(where, options);
+    EXPECT_FALSE(result.timed_out) << "the run did not end and was killed";
+    const FileState after = file_state(input);
+    EXPECT_EQ(after.exists, before.exists) << "input file created or removed";
+    EXPECT_EQ(after.mode, before.mode) << "input file kind or permissions changed";
+    EXPECT_TRUE(after.bytes == before.bytes) << "input file changed";
+    return result;
+  }
+
+  /// Options of a run in which permission bits bind: as an ordinary user when the tests run
+  /// as root, in a scratch directory that user may search and write.
+  RunOptions unprivileged() const {
+    std::filesystem::permissions(cwd_, std::filesystem::perms::all);
+    RunOptions options;
+    options.in_child = [] { become_unprivileged(); };
+    return options;
+  }
+
+  ScratchDir scratch_;
+  /// The scratch directory with every symbolic link resolved, as `getcwd` reports it.
+  std::string cwd_;
+};
+
+/// How a run ends normally: status 0, silent, the output file holding this run's records.
+class RunEnd : public ProgramTest {};
+/// Connecting the input and output files: full paths, kinds of file, permissions.
+class Connect : public ProgramTest {};
+/// Two runs in one directory.
+class Sharing : public ProgramTest {};
+/// The traceback after a severe diagnostic.
+class Traceback : public ProgramTest {};
+
+// ---------------------------------------------------------------------------------------
+// RunEnd
+
+TEST_F(RunEnd, EmptyInputCreatesEmptyOutput) {
+  write_file(INPUT_NAME, "");
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.error_output, "");
+  ASSERT_TRUE(scratch_.exists(OUTPUT_NAME));
+  EXPECT_EQ(file_size(output_path()), 0);
+}
+
+TEST_F(RunEnd, EmptyInputEmptiesExistingOutput) {
+  write_file(INPUT_NAME, "");
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.error_output, "");
+  EXPECT_EQ(output(), "");
+}
+
+TEST_F(RunEnd, AllRecordsDiscardedEmptiesExistingOutput) {
+  write_file(INPUT_NAME, discarded_line() + discarded_line());
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.error_output, "");
+  EXPECT_EQ(output(), "");
+}
+
+TEST_F(RunEnd, OutputHoldsExactlyThisRunsRecords) {
+  write_file(INPUT_NAME, e_line() + discarded_line() + second_line());
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.error_output, "");
+  EXPECT_EQ(output(), e_record() + second_record());
+}
+
+TEST_F(RunEnd, ConversionErrorBeforeFirstRecordLeavesOutputUnchanged) {
+  write_file(INPUT_NAME, bad_line() + e_line());
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 64);
+  EXPECT_EQ(result.signal, 0);
+  expect_severe_report(result.error_output, severe_line(64, "input conversion error", 55, input_path()),
+                       "korv2dunta: record 1, columns 7-8: \"x \"\n");
+  EXPECT_EQ(output(), PREVIOUS_OUTPUT);
+}
+
+TEST_F(RunEnd, ConversionErrorKeepsEarlierRecords) {
+  write_file(INPUT_NAME, e_line() + second_line() + bad_line() + e_line());
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 64);
+  expect_severe_report(result.error_output, severe_line(64, "input conversion error", 55, input_path()),
+                       "korv2dunta: record 3, columns 7-8: \"x \"\n");
+  // Cut after the first record, so nothing of the earlier contents survives.
+  EXPECT_EQ(output(), e_record() + second_record());
+}
+
+// ---------------------------------------------------------------------------------------
+// Connect
+
+TEST_F(Connect, MissingInputIsFileNotFoundAndCreatesNothing) {
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 29);
+  EXPECT_EQ(result.signal, 0);
+  expect_severe_report(result.error_output, severe_line(29, "file not found", 55, input_path()));
+  EXPECT_TRUE(std::filesystem::is_empty(cwd_)) << "the run created a file";
+}
+
+TEST_F(Connect, MissingInputLeavesExistingOutputUnchanged) {
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 29);
+  expect_severe_report(result.error_output, severe_line(29, "file not found", 55, input_path()));
+  EXPECT_EQ(output(), PREVIOUS_OUTPUT);
+}
+
+TEST_F(Connect, DirectoryNamedLikeInputIsPermissionDenied) {
+  std::filesystem::create_directory(input_path());
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 9);
+  expect_severe_report(result.error_output, severe_line(9, "permission to access file denied", 55, input_path()));
+  EXPECT_EQ(output(), PREVIOUS_OUTPUT);
+}
+
+TEST_F(Connect, DirectoryNamedLikeOutputIsPermissionDenied) {
+  write_file(INPUT_NAME, e_line());
+  std::filesystem::create_directory(output_path());
+  const RunResult result = run();
+  EXPECT_EQ(result.exit_status, 9);
+  expect_severe_report(result.error_output, severe_line(9, "permission to access file denied", 58, output_path()));
+  EXPECT_TRUE(std::filesystem::is_directory(output_path()));
+  EXPECT_TRUE(std::filesystem::is_empty(output_path()));
+}
+
+// Full path = current directory + "/" + name while that stays within 255 characters; from
+// 256 on (including a current directory too long for the path area) the bare name is
+// opened and quoted.
+TEST_F(Connect, LongCurrentDirectoryQuotesBareName) {
+  struct Case {
+    std::size_t cwd_length;
+    char fill;
+    bool full_path_quoted;
+  };
+  const std::size_t name_length = std::string_view(INPUT_NAME).size();
+  const std::size_t longest_full = 255 - 1 - name_length;  // 232
+  if (cwd_.size() + 2 > longest_full) GTEST_SKIP() << "the scratch directory's path is already too long";
+  for (const Case& test : {Case{longest_full, 'a', true}, Case{longest_full + 1, 'b', false},
+                           Case{300, 'c', false}, Case{1000, 'd', false}}) {
+    SCOPED_TRACE("current directory of " + std::to_string(test.cwd_length) + " characters");
+    const std::string directory = make_directory_of_length(cwd_, test.cwd_length, test.fill);
+    const std::string quoted = test.full_path_quoted ? directory + "/" + INPUT_NAME : std::string(INPUT_NAME);
+    const RunResult result = run({}, directory);
+    EXPECT_EQ(result.exit_status, 29);
+    expect_severe_report(result.error_output, severe_line(29, "file not found", 55, quoted));
+    EXPECT_TRUE(std::filesystem::is_empty(directory)) << "the run created a file";
+  }
+}
+
+TEST_F(Connect, LongCurrentDirectoryConvertsThroughBareNames) {
+  const std::string directory = make_directory_of_length(cwd_, 300, 'e');
+  std::ofstream(directory + "/" + INPUT_NAME, std::ios::binary) << e_line();
+  const RunResult result = run({}, directory);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.error_output, "");
+  EXPECT_EQ(read_bytes(directory + "/" + OUTPUT_NAME).value_or("<missing>"), e_record());
+}
+
+TEST_F(Connect, ReadOnlyInputIsReadNormally) {
+  if (!can_run_unprivileged()) GTEST_SKIP() << "permission bits do not bind and root cannot be given up";
+  write_file(INPUT_NAME, e_line() + second_line());
+  std::filesystem::permissions(input_path(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                                 std::filesystem::perms::others_read);
+  const RunResult result = run(unprivileged());
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.error_output, "");
+  EXPECT_EQ(output(), e_record() + second_record());
+}
+
+TEST_F(Connect, UnreadableInputIsPermissionDenied) {
+  if (!can_run_unprivileged()) GTEST_SKIP() << "permission bits do not bind and root cannot be given up";
+  write_file(INPUT_NAME, e_line());
+  std::filesystem::permissions(input_path(), std::filesystem::perms::none);
+  const RunResult result = run(unprivileged());
+  EXPECT_EQ(result.exit_status, 9);
+  expect_severe_report(result.error_output, severe_line(9, "permission to access file denied", 55, input_path()));
+  EXPECT_FALSE(scratch_.exists(OUTPUT_NAME));
+}
+
+TEST_F(Connect, OutputInReadOnlyDirectoryIsPermissionDenied) {
+  if (!can_run_unprivileged()) GTEST_SKIP() << "permission bits do not bind and root cannot be given up";
+  write_file(INPUT_NAME, e_line());
+  RunOptions options = unprivileged();
+  namespace fs = std::filesystem;
+  fs::permissions(cwd_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  const RunResult result = run(options);
+  EXPECT_EQ(result.exit_status, 9);
+  expect_severe_report(result.error_output, severe_line(9, "permission to access file denied", 58, output_path()));
+  EXPECT_FALSE(scratch_.exists(OUTPUT_NAME));
+}
+
+TEST_F(Connect, ReadOnlyOutputUnchangedWhenNothingToWrite) {
+  if (!can_run_unprivileged()) GTEST_SKIP() << "permission bits do not bind and root cannot be given up";
+  for (const std::string& input : {std::string(), discarded_line()}) {
+    SCOPED_TRACE("input of " + std::to_string(input.size()) + " bytes");
+    write_file(INPUT_NAME, input);
+    write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+    std::filesystem::permissions(output_path(), std::filesystem::perms::owner_read |
+                                                    std::filesystem::perms::group_read |
+                                                    std::filesystem::perms::others_read);
+    const RunResult result = run(unprivileged());
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.error_output, "");
+    EXPECT_EQ(output(), PREVIOUS_OUTPUT);
+    std::filesystem::remove(output_path());
+  }
+}
+
+TEST_F(Connect, ReadOnlyOutputRefusesFirstRecord) {
+  if (!can_run_unprivileged()) GTEST_SKIP() << "permission bits do not bind and root cannot be given up";
+  write_file(INPUT_NAME, discarded_line() + e_line() + second_line());
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  std::filesystem::permissions(output_path(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                                  std::filesystem::perms::others_read);
+  const RunResult result = run(unprivileged());
+  EXPECT_EQ(result.exit_status, 47);
+  expect_severe_report(result.error_output, severe_line(47, "write to READONLY file", 58, output_path()));
+  EXPECT_EQ(output(), PREVIOUS_OUTPUT);
+}
+
+// ---------------------------------------------------------------------------------------
+// Sharing
+
+TEST_F(Sharing, SecondRunRefusedFirstRunUnaffected) {
+  InputFifo fifo(input_path());
+  RunOptions first_options;
+  first_options.while_running = [&](pid_t first) {
+    fifo.send(e_line());
+    if (!await_output_size(first, output_path(), RECORD_BYTES)) return;
+
+    RunOptions second_options;
+    second_options.time_limit = 10s;  // a second run that is let in would wait on the FIFO
+    const RunResult second = run(second_options);
+    EXPECT_EQ(second.exit_status, 30);
+    expect_severe_report(second.error_output,
+                         system_error_line(EWOULDBLOCK) + severe_line(30, "open failure", 55, input_path()));
+    EXPECT_EQ(output(), e_record()) << "the second run touched the first run's output";
+
+    fifo.send(second_line());
+    fifo.end_input();
+  };
+  const RunResult first = run(first_options);
+  EXPECT_EQ(first.exit_status, 0);
+  EXPECT_EQ(first.signal, 0);
+  EXPECT_EQ(first.error_output, "");
+  EXPECT_EQ(output(), e_record() + second_record());
+}
+
+TEST_F(Sharing, OutputHeldByAnotherProcessIsOpenFailure) {
+  write_file(INPUT_NAME, e_line());
+  write_file(OUTPUT_NAME, PREVIOUS_OUTPUT);
+  // This test process holds the output as a run does.
+  const int held = ::open(output_path().c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const RunResult result = run();
+  ::close(held);
+  EXPECT_EQ(result.exit_status, 30);
+  expect_severe_report(result.error_output,
+                       system_error_line(EWOULDBLOCK) + severe_line(30, "open failure", 58, output_path()));
+  EXPECT_EQ(output(), PREVIOUS_OUTPUT);
+}
+
+// ---------------------------------------------------------------------------------------
+// ConsoleEvents
+
+struct ConsoleEvent {
+  const char* test_name;
+  int signal_number;
+  int exit_status;
+  const char* event_text;
+};
+
+/// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ConsoleEvent& event, std::ostream* out) { *out << event.event_text; }
+
+class ConsoleEvents : public ProgramTest, public ::testing::WithParamInterface<ConsoleEvent> {};
+
+TEST_P(ConsoleEvents, NoticeExitStatusAndRecordsKept) {
+  const ConsoleEvent& event = GetParam();
+  InputFifo fifo(input_path());
+  RunOptions options;
+  options.while_running = [&](pid_t run) {
+    fifo.send(e_line() + second_line());
+    if (!await_output_size(run, output_path(), 2 * RECORD_BYTES)) return;
+    ::kill(run, event.signal_number);
+  };
+  const RunResult result = run(options);
+  EXPECT_EQ(result.signal, 0) << "killed by the signal instead of handling it";
+  EXPECT_EQ(result.exit_status, event.exit_status);
+  EXPECT_EQ(result.error_output,
+            std::string("korv2dunta: error (200): program aborting due to ") + event.event_text + " event\r\n");
+  EXPECT_EQ(output(), e_record() + second_record());
+}
+
+TEST_P(ConsoleEvents, DuringFirstReadLeavesEmptyOutput) {
+  const ConsoleEvent& event = GetParam();
+  InputFifo fifo(input_path());
+  RunOptions options;
+  // The output file appears at connect, after the event handling is in place.
+  options.while_running = [&](pid_t run) {
+    if (!await_output_size(run, output_path(), 0)) return;
+    ::kill(run, event.signal_number);
+  };
+  const RunResult result = run(options);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exit_status, event.exit_status);
+  EXPECT_EQ(result.error_output,
+            std::string("korv2dunta: error (200): program aborting due to ") + event.event_text + " event\r\n");
+  EXPECT_EQ(file_size(output_path()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ConsoleEvents,
+                         ::testing::Values(ConsoleEvent{"ControlC", SIGINT, 130, "control-C"},
+                                           ConsoleEvent{"ControlBreak", SIGQUIT, 131, "control-BREAK"},
+                                           ConsoleEvent{"WindowClose", SIGHUP, 129, "window-CLOSE"}),
+                         [](const ::testing::TestParamInfo<ConsoleEvent>& info) { return info.param.test_name; });
+
+// ---------------------------------------------------------------------------------------
+// Traceback
+
+TEST_F(Traceback, FollowsDiagnosticLineAndEndsTheReport) {
+  const RunResult result = run();
+  ASSERT_EQ(result.exit_status, 29);
+  const std::vector<std::string> lines = split_lines(result.error_output);
+  ASSERT_GE(lines.size(), 3u) << result.error_output;
+  EXPECT_EQ(lines[0], severe_line(29, "file not found", 55, input_path()));
+  // The titles in columns of 19, 10, 19, 12 and 19 characters.
+  EXPECT_EQ(lines[1], "Image              PC        Routine            Line        Source             \n");
+  EXPECT_LE(lines.size() - 2, MAX_TRACEBACK_ROWS);
+  for (std::size_t i = 2; i < lines.size(); ++i) {
+    EXPECT_TRUE(is_traceback_row(lines[i])) << "row " << i - 1 << ": \"" << lines[i] << "\"";
+  }
+}
+
+TEST_F(Traceback, RowShapeRecognised) {
+  // The row check itself, on rows laid out by the C library and on near misses.
+  char row[160];
+  std::snprintf(row, sizeof row, "%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", "korv2dunta", 0x350DUL, "Unknown",
+                "Unknown", "Unknown");
+  EXPECT_TRUE(is_traceback_row(row)) << row;
+  std::snprintf(row, sizeof row, "%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", "a-module-name-longer-than-17",
+                0x123456789ABUL, "a_routine_name_longer_than_17", "1234567890123", "source.cpp");
+  EXPECT_TRUE(is_traceback_row(row)) << row;
+  for (const char* wrong : {
+           "korv2dunta         0000350d  Unknown               Unknown  Unknown\n",   // lower-case PC
+           "korv2dunta         350D  Unknown               Unknown  Unknown\n",       // PC too short
+           "korv2dunta        0000350D  Unknown               Unknown  Unknown\n",    // module 16 columns
+           "korv2dunta         0000350D  Unknown              Unknown  Unknown\n",    // routine 16 columns
+           "korv2dunta         0000350D  Unknown               Unknown  Unknown\r\n", // CR LF
+           "korv2dunta         0000350D  Unknown               Unknown  Unknown",       // no line end
+       }) {
+    EXPECT_FALSE(is_traceback_row(wrong)) << wrong;
+  }
+}
+
+}  // namespace
+}  // namespace e2e

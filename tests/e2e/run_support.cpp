@@ -2,6 +2,9 @@
 #include "run_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +56,34 @@ std::string ScratchDir::read(const std::string& name) const {
 
 bool ScratchDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
+namespace {
+
+/// The conventional "nobody" user and group.
+constexpr uid_t UNPRIVILEGED_ID = 65534;
+
+}  // namespace
+
+void become_unprivileged() noexcept {
+  if (::geteuid() != 0) return;
+  if (::setgroups(0, nullptr) != 0 || ::setgid(UNPRIVILEGED_ID) != 0 || ::setuid(UNPRIVILEGED_ID) != 0) {
+    ::_exit(124);
+  }
+}
+
+bool can_run_unprivileged() {
+  if (::geteuid() != 0) return true;
+  const pid_t probe = ::fork();
+  if (probe < 0) return false;
+  if (probe == 0) {
+    become_unprivileged();
+    ::_exit(::geteuid() == UNPRIVILEGED_ID ? 0 : 124);
+  }
+  int status = 0;
+  while (::waitpid(probe, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 RunResult run_program(const std::string& directory, const RunOptions& options) {
   int error_pipe[2];
   if (::pipe2(error_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -78,7 +109,20 @@ RunResult run_program(const std::string& directory, const RunOptions& options) {
 
   RunResult result;
   char chunk[4096];
+  const auto deadline = std::chrono::steady_clock::now() + options.time_limit;
   for (;;) {
+    if (options.time_limit.count() > 0) {
+      const auto remaining =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (remaining.count() <= 0) {
+        // A hung program must fail its test, not the whole suite by the harness's timeout.
+        ::kill(child, SIGKILL);
+        result.timed_out = true;
+        break;
+      }
+      pollfd readable{error_pipe[0], POLLIN, 0};
+      if (::poll(&readable, 1, static_cast<int>(remaining.count())) <= 0) continue;
+    }
     const ssize_t got = ::read(error_pipe[0], chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;

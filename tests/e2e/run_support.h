@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ class ScratchDir {
 struct RunResult {
   int exit_status = -1;   ///< exit status, or -1 when killed by a signal
   int signal = 0;         ///< the killing signal, or 0
+  bool timed_out = false; ///< the run outlived its time limit and was killed
   std::string error_output;
 };
 
@@ -52,7 +54,18 @@ struct RunOptions {
   std::function<void(pid_t)> while_running;
   /// Environment entries added to the parent's (NAME=value), e.g. a locale.
   std::vector<std::string> environment;
+  /// Longest the program may run after `while_running` returns before it is killed;
+  /// zero waits for ever.
+  std::chrono::milliseconds time_limit{0};
 };
+
+/// True when permission bits can bind a run: the tests run as an ordinary user, or as root
+/// able to give root up in the child (see `become_unprivileged`).
+bool can_run_unprivileged();
+/// For RunOptions::in_child: when running as root, becomes the ordinary user and group 65534
+/// so that permission bits bind the program; ends the child with status 124 when it cannot.
+/// The run's directory must then be accessible to that user.
+void become_unprivileged() noexcept;
 
 /// Starts the program in `directory`, waits for it and returns how it ended.
 RunResult run_program(const std::string& directory, const RunOptions& options = {});

@@ -311,7 +311,9 @@ TEST(FixedColumns, LongFieldsOnBothSidesOfTheScratchLimit) {
   expect_fixed({-1.0 / 3.0, 61, 55, padded(61, "-" + third + "0").c_str()});
   expect_fixed({-1.0 / 3.0, 61, 54, padded(61, "-" + third).c_str()});
   expect_fixed({123.0, 70, 3, padded(70, "123.000").c_str()});
-  expect_fixed({1e66, 70, 3, "**********************************************************************"});
+  // 1e66 as a double is exactly this 66-digit integer; with ".000" it fills the 70 columns.
+  expect_fixed({1e66, 70, 3, "999999999999999945322333868247445125709646570021247924665841614848.000"});
+  expect_fixed({1e66, 69, 3, "*********************************************************************"});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -575,6 +577,26 @@ TEST(CharacterColumns, BytesAreNotTranslated) {
 
 TEST(CharacterColumns, ZeroWidthWritesNothing) {
   EXPECT_EQ(character_field("abc", 3, 0), "");
+}
+
+}  // namespace
+}  // namespace records
+
+namespace records {
+namespace {
+
+// Found by fuzzing: scaling by 10^-E0 loses integer digits of values with 16 or more of them,
+// which then printed as another number. Integer parts are written exactly.
+TEST(FixedColumns, WideIntegerPartsAreExact) {
+  expect_fixed({5019874274370644.0, 30, 2, padded(30, "5019874274370644.00").c_str()});
+  expect_fixed({9007199254740991.0, 30, 2, padded(30, "9007199254740991.00").c_str()});
+  expect_fixed({1e20, 40, 10, padded(40, "100000000000000000000.0000000000").c_str()});
+  expect_fixed({-1e20, 40, 10, padded(40, "-100000000000000000000.0000000000").c_str()});
+  // 999999999999999.875 is the double nearest 999999999999999.9.
+  expect_fixed({999999999999999.9, 30, 0, padded(30, "1000000000000000.").c_str()});
+  expect_fixed({999999999999999.9, 30, 2, padded(30, "999999999999999.88").c_str()});
+  // 2^70 + 2^18 = 1180591620717411565568 + 262144.
+  expect_fixed({0x1p70 + 0x1p18, 30, 1, padded(30, "1180591620717411565568.0").c_str()});
 }
 
 }  // namespace
