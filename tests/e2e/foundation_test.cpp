@@ -150,22 +150,6 @@ std::vector<std::string> split_lines(const std::string& text) {
   return lines;
 }
 
-/// True for one traceback row: the module in 17 columns, two blanks, the PC in 8 or more
-/// upper-case hexadecimal digits, two blanks, the routine in 17 columns, two blanks, the line
-/// in 10 columns, two blanks, the source, and a line feed (no carriage return).
-bool is_traceback_row(std::string_view row) {
-  if (row.empty() || row.back() != '\n') return false;
-  row.remove_suffix(1);
-  if (row.find_first_of("\r\n") != std::string_view::npos) return false;
-  if (row.size() < 17 + 2 || row.substr(17, 2) != "  ") return false;
-  row.remove_prefix(17 + 2);
-  const std::size_t digits = row.find_first_not_of("0123456789ABCDEF");
-  if (digits == std::string_view::npos || digits < 8) return false;
-  row.remove_prefix(digits);
-  if (row.size() < 2 + 17 + 2 + 10 + 2) return false;
-  return row.substr(0, 2) == "  " && row.substr(2 + 17, 2) == "  " && row.substr(2 + 17 + 2 + 10, 2) == "  ";
-}
-
 /// Checks a severe report: `head` exactly, then a traceback (its title line and 1 to 20
 /// well-formed rows, the innermost in the program's own module), then `tail` exactly.
 void expect_severe_report(const std::string& error_output, const std::string& head, const std::string& tail = "") {
@@ -299,8 +283,8 @@ class ProgramTest : public ::testing::Test {
   std::string output_path() const { return path_of(OUTPUT_NAME); }
 
   void write_file(const std::string& name, const std::string& bytes) const { scratch_.write(name, bytes); }
-  /// The output file's bytes; empty when it is missing (tests check existence separately).
-  std::string output() const { return read_bytes(output_path()).value_or(""); }
+  /// The output file's bytes, or a marker no run can write when the file is missing.
+  std::string output() const { return read_bytes(output_path()).value_or("<no output file>"); }
 
   /// Runs the program in `directory` (the scratch directory when empty) under a time limit.
   RunResult run(RunOptions options = {}, const std::string& directory = "") const {

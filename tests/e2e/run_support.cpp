@@ -31,7 +31,9 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
-  // Tests may leave read-only files or directories behind; make them removable first.
+  // Tests may leave read-only files or directories behind, the scratch directory itself
+  // included; make them removable first.
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
   for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
        it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
     std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
@@ -135,6 +137,19 @@ RunResult run_program(const std::string& directory, const RunOptions& options) {
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+bool is_traceback_row(std::string_view row) {
+  if (row.empty() || row.back() != '\n') return false;
+  row.remove_suffix(1);
+  if (row.find_first_of("\r\n") != std::string_view::npos) return false;
+  if (row.size() < 17 + 2 || row.substr(17, 2) != "  ") return false;
+  row.remove_prefix(17 + 2);
+  const std::size_t digits = row.find_first_not_of("0123456789ABCDEF");
+  if (digits == std::string_view::npos || digits < 8) return false;
+  row.remove_prefix(digits);
+  if (row.size() < 2 + 17 + 2 + 10 + 2) return false;
+  return row.substr(0, 2) == "  " && row.substr(2 + 17, 2) == "  " && row.substr(2 + 17 + 2 + 10, 2) == "  ";
 }
 
 std::string record(const std::string& columns) { return columns + "\r\n"; }

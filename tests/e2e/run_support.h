@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace e2e {
@@ -69,6 +70,11 @@ void become_unprivileged() noexcept;
 
 /// Starts the program in `directory`, waits for it and returns how it ended.
 RunResult run_program(const std::string& directory, const RunOptions& options = {});
+
+/// True for one traceback row: the module in 17 columns, two blanks, the PC in 8 or more
+/// upper-case hexadecimal digits, two blanks, the routine in 17 columns, two blanks, the line
+/// in 10 columns, two blanks, the source, and a line feed (no carriage return).
+bool is_traceback_row(std::string_view row);
 
 /// The 68-byte output record of the given 66 columns.
 std::string record(const std::string& columns);
