@@ -11,30 +11,30 @@ namespace {
 using records::FieldSpec;
 
 constexpr FieldSpec INPUT_FIELDS[] = {
-    FieldSpec::skip(6),        FieldSpec::integer(2),  // columns 7-8: first.a
-    FieldSpec::skip(3),        FieldSpec::integer(3),  // columns 12-14: first.b
-    FieldSpec::skip(1),        FieldSpec::integer(2),  // columns 16-17: second.a
-    FieldSpec::skip(3),        FieldSpec::integer(3),  // columns 21-23: second.b
-    FieldSpec::skip(3),        FieldSpec::integer(1),  // column 27: digit
-    FieldSpec::skip(4),        FieldSpec::characters(1),  // column 32: species
-    FieldSpec::skip(24),       FieldSpec::real(10, 7),    // columns 57-66: frequency
+    FieldSpec::skip(6),  FieldSpec::integer(2),     // columns 7-8: first.a
+    FieldSpec::skip(3),  FieldSpec::integer(3),     // columns 12-14: first.b
+    FieldSpec::skip(1),  FieldSpec::integer(2),     // columns 16-17: second.a
+    FieldSpec::skip(3),  FieldSpec::integer(3),     // columns 21-23: second.b
+    FieldSpec::skip(3),  FieldSpec::integer(1),     // column 27: digit
+    FieldSpec::skip(4),  FieldSpec::characters(1),  // column 32: species
+    FieldSpec::skip(24), FieldSpec::real(10, 7),    // columns 57-66: frequency
 };
 
 constexpr FieldSpec OUTPUT_FIELDS[] = {
-    FieldSpec::real(12, 5),                             // 1-12 frequency
-    FieldSpec::integer(2),                              // 13-14 first.lead
-    FieldSpec::skip(2), FieldSpec::integer(2),          // 17-18 first.a
-    FieldSpec::skip(2), FieldSpec::integer(3),          // 21-23 first.b
-    FieldSpec::skip(2), FieldSpec::characters(1),       // 26 first.sign
-    FieldSpec::skip(1), FieldSpec::integer(2),          // 28-29 first.a_next
-    FieldSpec::skip(2), FieldSpec::integer(1),          // 32 second.lead
-    FieldSpec::skip(2), FieldSpec::integer(2),          // 35-36 second.a
-    FieldSpec::skip(2), FieldSpec::integer(3),          // 39-41 second.b
-    FieldSpec::skip(2), FieldSpec::characters(1),       // 44 second.sign
-    FieldSpec::skip(1), FieldSpec::integer(2),          // 46-47 second.a_next
-    FieldSpec::skip(2), FieldSpec::integer(1),          // 50 trailer_flag
-    FieldSpec::skip(3), FieldSpec::integer(4),          // 54-57 trailer_code
-    FieldSpec::skip(3), FieldSpec::characters(6),       // 61-66 trailer_text
+    FieldSpec::real(12, 5),                            // 1-12 frequency
+    FieldSpec::integer(2),                             // 13-14 first.lead
+    FieldSpec::skip(2),     FieldSpec::integer(2),     // 17-18 first.a
+    FieldSpec::skip(2),     FieldSpec::integer(3),     // 21-23 first.b
+    FieldSpec::skip(2),     FieldSpec::characters(1),  // 26 first.sign
+    FieldSpec::skip(1),     FieldSpec::integer(2),     // 28-29 first.a_next
+    FieldSpec::skip(2),     FieldSpec::integer(1),     // 32 second.lead
+    FieldSpec::skip(2),     FieldSpec::integer(2),     // 35-36 second.a
+    FieldSpec::skip(2),     FieldSpec::integer(3),     // 39-41 second.b
+    FieldSpec::skip(2),     FieldSpec::characters(1),  // 44 second.sign
+    FieldSpec::skip(1),     FieldSpec::integer(2),     // 46-47 second.a_next
+    FieldSpec::skip(2),     FieldSpec::integer(1),     // 50 trailer_flag
+    FieldSpec::skip(3),     FieldSpec::integer(4),     // 54-57 trailer_code
+    FieldSpec::skip(3),     FieldSpec::characters(6),  // 61-66 trailer_text
 };
 
 /// The read statement has an end branch and nothing else.
@@ -60,13 +60,13 @@ bool read_input_record(LineRecord& record) noexcept {
 void write_output_record(const LineRecord& record) noexcept {
   using records::OutputItem;
   const OutputItem items[] = {
-      OutputItem::of(record.freq),          OutputItem::of(record.first.lead),
-      OutputItem::of(record.first.a),       OutputItem::of(record.first.b),
+      OutputItem::of(record.freq),           OutputItem::of(record.first.lead),
+      OutputItem::of(record.first.a),        OutputItem::of(record.first.b),
       OutputItem::of(&record.first.sign, 1), OutputItem::of(record.first.a_next),
-      OutputItem::of(record.second.lead),   OutputItem::of(record.second.a),
-      OutputItem::of(record.second.b),      OutputItem::of(&record.second.sign, 1),
-      OutputItem::of(record.second.a_next), OutputItem::of(record.trailer_flag),
-      OutputItem::of(record.trailer_code),  OutputItem::of(record.trailer_text, sizeof record.trailer_text),
+      OutputItem::of(record.second.lead),    OutputItem::of(record.second.a),
+      OutputItem::of(record.second.b),       OutputItem::of(&record.second.sign, 1),
+      OutputItem::of(record.second.a_next),  OutputItem::of(record.trailer_flag),
+      OutputItem::of(record.trailer_code),   OutputItem::of(record.trailer_text, sizeof record.trailer_text),
   };
   // A value too wide for its field comes back as 63 and is deliberately ignored.
   (void)records::write_record(OUTPUT_UNIT, OUTPUT_LAYOUT, items, WRITE_BRANCHES);

@@ -17,11 +17,11 @@ struct StateLabels {
 
 /// One transition. A fresh record is zero-filled: integers 0, characters the zero byte.
 struct LineRecord {
-  StateLabels first;             ///< label group in input columns 7-14, written first
-  StateLabels second;            ///< label group in input columns 16-23, written second
-  std::int32_t digit = 0;        ///< input column 27: read and checked, used nowhere
-  char species = '\0';           ///< input column 32
-  double freq = 0.0;             ///< input columns 57-66; scaled by the rules
+  StateLabels first;       ///< label group in input columns 7-14, written first
+  StateLabels second;      ///< label group in input columns 16-23, written second
+  std::int32_t digit = 0;  ///< input column 27: read and checked, used nowhere
+  char species = '\0';     ///< input column 32
+  double freq = 0.0;       ///< input columns 57-66; scaled by the rules
   std::int32_t trailer_flag = 0;
   std::int32_t trailer_code = 0;
   char trailer_text[6] = {};

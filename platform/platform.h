@@ -116,9 +116,9 @@ std::size_t capture_stack(void** frames, std::size_t capacity, std::size_t skip)
 
 /// What is known of one stack frame.
 struct FrameInfo {
-  char module[64];     ///< file name of the module, without its directory
-  char routine[64];    ///< routine name, or empty when the module carries no symbols
-  std::uintptr_t pc;   ///< program counter relative to the module's load address
+  char module[64];    ///< file name of the module, without its directory
+  char routine[64];   ///< routine name, or empty when the module carries no symbols
+  std::uintptr_t pc;  ///< program counter relative to the module's load address
 };
 /// Describes the frame at `pc`.
 void describe_frame(const void* pc, FrameInfo* info) noexcept;

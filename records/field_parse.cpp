@@ -25,26 +25,18 @@ constexpr std::size_t MAX_EXPONENT_DIGITS = 4;
 constexpr std::int64_t MIN_MAGNITUDE = -323;
 constexpr std::int64_t MAX_MAGNITUDE = 309;
 
-constexpr bool is_digit(char c) noexcept {
-  return c >= '0' && c <= '9';
-}
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-constexpr bool is_sign(char c) noexcept {
-  return c == '+' || c == '-';
-}
+constexpr bool is_sign(char c) noexcept { return c == '+' || c == '-'; }
 
 /// Bytes a real field may start with: blank, tab, LF, VT, FF, CR.
-constexpr bool is_leading_filler(char c) noexcept {
-  return c == BLANK || (c >= '\t' && c <= '\r');
-}
+constexpr bool is_leading_filler(char c) noexcept { return c == BLANK || (c >= '\t' && c <= '\r'); }
 
 constexpr bool is_exponent_letter(char c) noexcept {
   return c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == 'Q' || c == 'q';
 }
 
-constexpr char ascii_lower(char c) noexcept {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+constexpr char ascii_lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 IntegerParse integer_failure(ParseStatus status, ParseReason reason, std::size_t offset) noexcept {
   return IntegerParse{0, status, reason, offset};
@@ -149,7 +141,8 @@ FixedParse to_binary(const DecimalParts& parts, int decimals, std::size_t size) 
   // realistic line list takes this way.
   if (parts.kept <= 16 && power >= -EXACT_POWERS_MAX && power <= EXACT_POWERS_MAX) {
     std::uint64_t mantissa = 0;
-    for (std::size_t k = 0; k < parts.kept; ++k) mantissa = mantissa * 10 + static_cast<std::uint64_t>(parts.digits[k] - '0');
+    for (std::size_t k = 0; k < parts.kept; ++k)
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(parts.digits[k] - '0');
     if (mantissa <= (std::uint64_t{1} << 53)) {
       const auto exact = static_cast<double>(mantissa);
       const double value = power >= 0 ? exact * EXACT_POWERS[power] : exact / EXACT_POWERS[-power];

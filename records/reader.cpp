@@ -54,10 +54,9 @@ void note_bad_field(const InputCursor& cursor, const char* field_start, std::siz
   }
   escaped[length] = '\0';
   const auto first_column = static_cast<std::int64_t>(field_start - cursor.record_start) + 1;
-  const FormatArg args[] = {FormatArg::string(PROGRAM_TAG), FormatArg::number(cursor.record_count),
-                            FormatArg::number(first_column),
-                            FormatArg::number(first_column + static_cast<std::int64_t>(width) - 1),
-                            FormatArg::string(escaped)};
+  const FormatArg args[] = {
+      FormatArg::string(PROGRAM_TAG), FormatArg::number(cursor.record_count), FormatArg::number(first_column),
+      FormatArg::number(first_column + static_cast<std::int64_t>(width) - 1), FormatArg::string(escaped)};
   char note[800];
   format_text(note, sizeof note, "%s: record %d, columns %d-%d: \"%s\"\n", args);
   set_diagnostic_note(note);
@@ -83,8 +82,7 @@ ConditionCode convert_field(const FieldSpec& field, std::string_view text, bool 
       if (item.kind != ItemKind::characters) return ConditionCode::type_mismatch;
       parse_characters(text, static_cast<char*>(item.target), item.length);
       return ConditionCode::success;
-    case FieldKind::skip:
-      break;
+    case FieldKind::skip: break;
   }
   return ConditionCode::success;
 }
@@ -190,7 +188,8 @@ std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::spa
   } else {
     const bool blanks_ignored = unit->blanks_ignored;
     condition = take_record(*unit);
-    if (condition == ConditionCode::success) condition = walk_layout(unit->formatting->input, layout, items, blanks_ignored);
+    if (condition == ConditionCode::success)
+      condition = walk_layout(unit->formatting->input, layout, items, blanks_ignored);
   }
   if (condition != ConditionCode::success) {
     return report_io_condition(UnitDisposition::release, condition, static_cast<std::int32_t>(code_value(condition)),

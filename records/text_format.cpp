@@ -34,8 +34,8 @@ struct Spec {
 };
 
 /// Lays `body` (with an optional leading sign) out in the field described by `spec`.
-void emit_padded(BoundedText& text, const Spec& spec, const char* sign, const char* body,
-                 std::size_t body_length, std::size_t zeros) noexcept {
+void emit_padded(BoundedText& text, const Spec& spec, const char* sign, const char* body, std::size_t body_length,
+                 std::size_t zeros) noexcept {
   std::size_t sign_length = 0;
   while (sign[sign_length] != '\0') ++sign_length;
   const std::size_t total = sign_length + zeros + body_length;
@@ -47,8 +47,8 @@ void emit_padded(BoundedText& text, const Spec& spec, const char* sign, const ch
   if (spec.left) text.put_repeated(' ', padding);
 }
 
-void emit_integer(BoundedText& text, const Spec& spec, std::uint64_t magnitude, bool negative,
-                  unsigned base, bool upper) noexcept {
+void emit_integer(BoundedText& text, const Spec& spec, std::uint64_t magnitude, bool negative, unsigned base,
+                  bool upper) noexcept {
   const char* digits_of = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];
   std::size_t count = 0;
@@ -64,8 +64,7 @@ void emit_integer(BoundedText& text, const Spec& spec, std::uint64_t magnitude, 
 
 }  // namespace
 
-std::size_t format_text(char* out, std::size_t out_size, const char* format,
-                        std::span<const FormatArg> args) noexcept {
+std::size_t format_text(char* out, std::size_t out_size, const char* format, std::span<const FormatArg> args) noexcept {
   BoundedText text(out, out_size);
   std::size_t next_arg = 0;
   const auto take = [&]() noexcept { return next_arg < args.size() ? args[next_arg++] : FormatArg{}; };
@@ -97,7 +96,8 @@ std::size_t format_text(char* out, std::size_t out_size, const char* format,
       case 'd':
       case 'i': {
         const std::int64_t value = arg.kind == FormatArg::Kind::integer ? arg.integer : 0;
-        const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+        const std::uint64_t magnitude =
+            value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
         emit_integer(text, spec, magnitude, value < 0, 10, false);
         break;
       }
@@ -114,8 +114,7 @@ std::size_t format_text(char* out, std::size_t out_size, const char* format,
         emit_padded(text, spec, "", value, length, 0);
         break;
       }
-      case '\0':
-        return text.finish();
+      case '\0': return text.finish();
       default:
         text.put('%');
         text.put(*p);

@@ -23,7 +23,6 @@ struct FormatArg {
 
 /// Formats `format` with `args` into `out`, cut to out_size - 1 bytes and NUL-terminated.
 /// Returns the length written. Missing arguments read as 0 or the empty string.
-std::size_t format_text(char* out, std::size_t out_size, const char* format,
-                        std::span<const FormatArg> args) noexcept;
+std::size_t format_text(char* out, std::size_t out_size, const char* format, std::span<const FormatArg> args) noexcept;
 
 }  // namespace records

@@ -238,8 +238,8 @@ std::int32_t connect_unit(const OpenRequest& request, const StatementBranches& b
   }
   const ConditionCode connected = open_connection(*unit, request);
   if (connected != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::discard, connected,
-                               static_cast<std::int32_t>(code_value(connected)), unit, branches);
+    return report_io_condition(UnitDisposition::discard, connected, static_cast<std::int32_t>(code_value(connected)),
+                               unit, branches);
   }
   release_unit(request.unit_number);
   return 0;

@@ -35,13 +35,13 @@ enum class FileStatus : std::int32_t { not_given = 0, old = 1, new_file = 2, scr
 
 /// Input positions of a unit, all inside its buffer.
 struct InputCursor {
-  char* record_start = nullptr;      ///< column 1 of the current record
-  char* record_end = nullptr;        ///< one past its last byte (LF and a CR before it excluded)
-  char* position = nullptr;          ///< where the next field or skip begins
-  std::int32_t virtual_blanks = 0;   ///< columns walked past record_end in this record
-  char* next_byte = nullptr;         ///< first byte after the current record's LF; null at first
-  std::size_t unread_bytes = 0;      ///< buffered bytes from next_byte on
-  std::int64_t record_count = 0;     ///< line number of the current record, from 1
+  char* record_start = nullptr;     ///< column 1 of the current record
+  char* record_end = nullptr;       ///< one past its last byte (LF and a CR before it excluded)
+  char* position = nullptr;         ///< where the next field or skip begins
+  std::int32_t virtual_blanks = 0;  ///< columns walked past record_end in this record
+  char* next_byte = nullptr;        ///< first byte after the current record's LF; null at first
+  std::size_t unread_bytes = 0;     ///< buffered bytes from next_byte on
+  std::int64_t record_count = 0;    ///< line number of the current record, from 1
 };
 
 /// The output record area of a unit, as offsets into its buffer.
@@ -60,12 +60,12 @@ struct FormattingState {
 
 /// One unit's connection: created on first use, opened by connect_unit, freed at run end.
 struct UnitConnection {
-  char* buffer = nullptr;                  ///< buffer_size bytes, allocated at connect
-  FormattingState* formatting = nullptr;   ///< allocated at connect
-  char* path = nullptr;                    ///< full path, NUL-terminated, allocated at connect
+  char* buffer = nullptr;                 ///< buffer_size bytes, allocated at connect
+  FormattingState* formatting = nullptr;  ///< allocated at connect
+  char* path = nullptr;                   ///< full path, NUL-terminated, allocated at connect
   std::uint16_t path_length = 0;
   platform::FileHandle handle = platform::NO_FILE;
-  platform::OsError last_os_error = 0;     ///< OS error of the last failed call, for the diagnostic
+  platform::OsError last_os_error = 0;  ///< OS error of the last failed call, for the diagnostic
   std::uint32_t buffer_size = 0;
   std::uint32_t record_capacity = 0;
   std::int32_t record_length = 0;
@@ -84,14 +84,14 @@ struct UnitConnection {
   bool disk_file = false;
   bool truncate_pending = false;
   bool closing_at_exit = false;
-  std::atomic<bool> busy{false};           ///< statement in progress (chained units only)
+  std::atomic<bool> busy{false};  ///< statement in progress (chained units only)
   UnitConnection* next_in_chain = nullptr;
 };
 
 /// The options of one connect request.
 struct OpenRequest {
   std::int32_t unit_number = 0;
-  std::string_view file_name;              ///< not NUL-terminated; may carry blanks around it
+  std::string_view file_name;  ///< not NUL-terminated; may carry blanks around it
   BlankMode blank_mode = BlankMode::not_given;
   FileStatus status = FileStatus::not_given;
 };

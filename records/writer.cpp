@@ -48,8 +48,7 @@ ConditionCode render_field(const FieldSpec& field, const OutputItem& item, char*
       }
       outcome = FieldOutcome::fits;
       return ConditionCode::success;
-    case FieldKind::skip:
-      break;
+    case FieldKind::skip: break;
   }
   return ConditionCode::success;
 }
@@ -109,7 +108,8 @@ std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::sp
   if (unit->read_only) return fail(ConditionCode::write_to_read_only);
 
   bool value_overflowed = false;
-  if (const ConditionCode built = build_record(*unit, layout, items, value_overflowed); built != ConditionCode::success) {
+  if (const ConditionCode built = build_record(*unit, layout, items, value_overflowed);
+      built != ConditionCode::success) {
     return fail(built);
   }
   const RecordBuffer& area = unit->formatting->output;
@@ -142,8 +142,8 @@ std::int32_t empty_if_unwritten(std::int32_t unit_number, const StatementBranche
                                nullptr, branches, unit_number);
   }
   if (const ConditionCode emptied = empty_unwritten_file(*unit); emptied != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::release, emptied, static_cast<std::int32_t>(code_value(emptied)),
-                               unit, branches);
+    return report_io_condition(UnitDisposition::release, emptied, static_cast<std::int32_t>(code_value(emptied)), unit,
+                               branches);
   }
   release_unit(unit_number);
   return 0;

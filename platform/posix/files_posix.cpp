@@ -88,9 +88,8 @@ OsError posix_close(FileHandle file) noexcept {
   return 0;
 }
 
-constexpr FileCalls NATIVE_CALLS{posix_open,     posix_read,
-                                 posix_write,    posix_truncate,
-                                 posix_truncate_to_empty, posix_close};
+constexpr FileCalls NATIVE_CALLS{posix_open, posix_read, posix_write, posix_truncate, posix_truncate_to_empty,
+                                 posix_close};
 FileCalls current_calls = NATIVE_CALLS;
 
 }  // namespace
@@ -117,27 +116,19 @@ std::size_t full_path(const char* name, char* out, std::size_t out_size) noexcep
 OpenFailure classify_open_error(OsError error) noexcept {
   switch (static_cast<int>(error)) {
     case ENOENT:
-    case ENOTDIR:
-      return OpenFailure::file_not_found;
+    case ENOTDIR: return OpenFailure::file_not_found;
     case EMFILE:
-    case ENFILE:
-      return OpenFailure::too_many_files;
+    case ENFILE: return OpenFailure::too_many_files;
     case EACCES:
     case EPERM:
-    case EISDIR:
-      return OpenFailure::access_denied;
-    case EROFS:
-      return OpenFailure::write_protected;
+    case EISDIR: return OpenFailure::access_denied;
+    case EROFS: return OpenFailure::write_protected;
     case ENXIO:
-    case ENODEV:
-      return OpenFailure::no_device;
-    case EEXIST:
-      return OpenFailure::already_exists;
+    case ENODEV: return OpenFailure::no_device;
+    case EEXIST: return OpenFailure::already_exists;
     case ENAMETOOLONG:
-    case EILSEQ:
-      return OpenFailure::bad_name;
-    default:
-      return OpenFailure::other;
+    case EILSEQ: return OpenFailure::bad_name;
+    default: return OpenFailure::other;
   }
 }
 

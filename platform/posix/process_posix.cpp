@@ -79,8 +79,8 @@ void on_fault(int signal_number, siginfo_t* info, void* context) noexcept {
   const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
   if (signal_number == SIGSEGV || signal_number == SIGBUS) {
     constexpr std::uintptr_t GUARD_REACH = 1u << 20;
-    const bool near_stack_end = main_stack_low != 0 && address + GUARD_REACH >= main_stack_low &&
-                                address < main_stack_low + 65536;
+    const bool near_stack_end =
+        main_stack_low != 0 && address + GUARD_REACH >= main_stack_low && address < main_stack_low + 65536;
     kind = near_stack_end ? FaultKind::stack_overflow : FaultKind::access_violation;
     if (signal_number == SIGBUS && !near_stack_end) kind = FaultKind::other;
   } else if (signal_number == SIGFPE && info->si_code == FPE_INTDIV) {

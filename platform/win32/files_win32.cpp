@@ -22,8 +22,8 @@ OpenResult win32_open(const char* path, OpenAccess access, OpenCreation creation
   const DWORD disposition = creation == OpenCreation::open_existing ? OPEN_EXISTING : OPEN_ALWAYS;
   // Without FILE_FLAG_BACKUP_SEMANTICS a directory is refused with ERROR_ACCESS_DENIED, which
   // the file layer reports as a file that cannot be accessed.
-  const HANDLE opened = ::CreateFileA(path, desired, FILE_SHARE_READ, nullptr, disposition,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE opened =
+      ::CreateFileA(path, desired, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return {NO_FILE, last_error()};
   return {reinterpret_cast<FileHandle>(opened), 0};
 }
@@ -72,9 +72,8 @@ OsError win32_close(FileHandle file) noexcept {
   return 0;
 }
 
-constexpr FileCalls NATIVE_CALLS{win32_open,     win32_read,
-                                 win32_write,    win32_truncate,
-                                 win32_truncate_to_empty, win32_close};
+constexpr FileCalls NATIVE_CALLS{win32_open, win32_read, win32_write, win32_truncate, win32_truncate_to_empty,
+                                 win32_close};
 FileCalls current_calls = NATIVE_CALLS;
 
 }  // namespace
@@ -92,26 +91,18 @@ std::size_t full_path(const char* name, char* out, std::size_t out_size) noexcep
 OpenFailure classify_open_error(OsError error) noexcept {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return OpenFailure::file_not_found;
-    case ERROR_TOO_MANY_OPEN_FILES:
-      return OpenFailure::too_many_files;
-    case ERROR_ACCESS_DENIED:
-      return OpenFailure::access_denied;
-    case ERROR_WRITE_PROTECT:
-      return OpenFailure::write_protected;
+    case ERROR_PATH_NOT_FOUND: return OpenFailure::file_not_found;
+    case ERROR_TOO_MANY_OPEN_FILES: return OpenFailure::too_many_files;
+    case ERROR_ACCESS_DENIED: return OpenFailure::access_denied;
+    case ERROR_WRITE_PROTECT: return OpenFailure::write_protected;
     case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_UNIT:
-      return OpenFailure::no_device;
+    case ERROR_BAD_UNIT: return OpenFailure::no_device;
     case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return OpenFailure::already_exists;
+    case ERROR_ALREADY_EXISTS: return OpenFailure::already_exists;
     case ERROR_INVALID_NAME:
     case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-      return OpenFailure::bad_name;
-    default:
-      return OpenFailure::other;
+    case ERROR_FILENAME_EXCED_RANGE: return OpenFailure::bad_name;
+    default: return OpenFailure::other;
   }
 }
 

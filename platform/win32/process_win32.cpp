@@ -60,7 +60,8 @@ std::size_t frames_in_modules(void* const* frames, std::size_t count) noexcept {
 
 /// Module base of `address` for the stack walker, from the loader's own list.
 DWORD64 CALLBACK module_base_of(HANDLE, DWORD64 address) noexcept {
-  return reinterpret_cast<std::uintptr_t>(module_at(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address))));
+  return reinterpret_cast<std::uintptr_t>(
+      module_at(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address))));
 }
 
 /// Unwind data of the routine at `address`: the image's own function table on x86-64;
@@ -99,9 +100,8 @@ std::size_t walk_from_context(const CONTEXT& fault_context, void** frames, std::
   std::size_t count = 0;
   const HANDLE process = ::GetCurrentProcess();
   const HANDLE thread = ::GetCurrentThread();
-  while (count < capacity &&
-         ::StackWalk64(machine, process, thread, &frame, &context, nullptr, function_table_of, module_base_of,
-                       nullptr)) {
+  while (count < capacity && ::StackWalk64(machine, process, thread, &frame, &context, nullptr, function_table_of,
+                                           module_base_of, nullptr)) {
     if (frame.AddrPC.Offset == 0) break;
     frames[count++] = reinterpret_cast<void*>(static_cast<std::uintptr_t>(frame.AddrPC.Offset));
   }

@@ -97,8 +97,8 @@ struct RunResult {
 RunResult run_program(const ScratchDirectory& directory) {
   const std::string error_path = directory.path() + ".stderr";
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const HANDLE error_file = ::CreateFileA(error_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE error_file = ::CreateFileA(error_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_NE(error_file, INVALID_HANDLE_VALUE);
   const HANDLE nothing = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                        &inherit, OPEN_EXISTING, 0, nullptr);
@@ -111,8 +111,8 @@ RunResult run_program(const ScratchDirectory& directory) {
   PROCESS_INFORMATION process{};
   std::string command = "\"" + program_path() + "\"";
   RunResult result{0xFFFFFFFFu, {}};
-  if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, directory.path().c_str(),
-                       &startup, &process)) {
+  if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, directory.path().c_str(), &startup,
+                       &process)) {
     EXPECT_EQ(::WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
     ::GetExitCodeProcess(process.hProcess, &result.exit_status);
     ::CloseHandle(process.hThread);
@@ -178,9 +178,9 @@ TEST(WindowsRun, SharingViolationPrintsSystemTextAndOpenFailure) {
   ScratchDirectory directory;
   write_file(directory.at(INPUT_NAME), GOOD_RECORD);
   // Another process holds the input open for writing; it lets others read and write.
-  const HANDLE holder = ::CreateFileA(directory.at(INPUT_NAME).c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE holder =
+      ::CreateFileA(directory.at(INPUT_NAME).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   const RunResult run = run_program(directory);
   ::CloseHandle(holder);
@@ -219,8 +219,8 @@ TEST(WindowsRun, MissingInputIsFileNotFound) {
   ScratchDirectory directory;
   const RunResult run = run_program(directory);
   EXPECT_EQ(run.exit_status, 0xC000001Du);
-  const std::string expected = "korv2dunta: severe (29): file not found, unit 55, file " +
-                               directory.at(INPUT_NAME) + "\r\n" + traceback_header();
+  const std::string expected = "korv2dunta: severe (29): file not found, unit 55, file " + directory.at(INPUT_NAME) +
+                               "\r\n" + traceback_header();
   EXPECT_EQ(run.error_stream.substr(0, expected.size()), expected);
 }
 
@@ -241,8 +241,9 @@ void report_fault(platform::FaultKind kind, std::uint32_t os_code, void* const* 
   platform::FrameInfo innermost{};
   if (count > 0) platform::describe_frame(frames[0], &innermost);
   char line[160];
-  const int length = std::snprintf(line, sizeof line, "fault %d code %08X module %s frames %s\n", static_cast<int>(kind),
-                                   static_cast<unsigned>(os_code), innermost.module, count > 1 ? "many" : "few");
+  const int length =
+      std::snprintf(line, sizeof line, "fault %d code %08X module %s frames %s\n", static_cast<int>(kind),
+                    static_cast<unsigned>(os_code), innermost.module, count > 1 ? "many" : "few");
   platform::write_error_stream(line, static_cast<std::size_t>(length));
   platform::exit_process_now(100u + static_cast<std::uint32_t>(kind));
 }

@@ -435,8 +435,8 @@ TEST_F(Connect, LongCurrentDirectoryQuotesBareName) {
   const std::size_t name_length = std::string_view(INPUT_NAME).size();
   const std::size_t longest_full = 255 - 1 - name_length;  // 232
   if (cwd_.size() + 2 > longest_full) GTEST_SKIP() << "the scratch directory's path is already too long";
-  for (const Case& test : {Case{longest_full, 'a', true}, Case{longest_full + 1, 'b', false},
-                           Case{300, 'c', false}, Case{1000, 'd', false}}) {
+  for (const Case& test : {Case{longest_full, 'a', true}, Case{longest_full + 1, 'b', false}, Case{300, 'c', false},
+                           Case{1000, 'd', false}}) {
     SCOPED_TRACE("current directory of " + std::to_string(test.cwd_length) + " characters");
     const std::string directory = make_directory_of_length(cwd_, test.cwd_length, test.fill);
     const std::string quoted = test.full_path_quoted ? directory + "/" + INPUT_NAME : std::string(INPUT_NAME);
@@ -482,8 +482,8 @@ TEST_F(Connect, OutputInReadOnlyDirectoryIsPermissionDenied) {
   write_file(INPUT_NAME, e_line());
   RunOptions options = unprivileged();
   namespace fs = std::filesystem;
-  fs::permissions(cwd_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(cwd_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
   const RunResult result = run(options);
   EXPECT_EQ(result.exit_status, 9);
   expect_severe_report(result.error_output, severe_line(9, "permission to access file denied", 58, output_path()));
@@ -644,12 +644,12 @@ TEST_F(Traceback, RowShapeRecognised) {
                 0x123456789ABUL, "a_routine_name_longer_than_17", "1234567890123", "source.cpp");
   EXPECT_TRUE(is_traceback_row(row)) << row;
   for (const char* wrong : {
-           "korv2dunta         0000350d  Unknown               Unknown  Unknown\n",   // lower-case PC
-           "korv2dunta         350D  Unknown               Unknown  Unknown\n",       // PC too short
-           "korv2dunta        0000350D  Unknown               Unknown  Unknown\n",    // module 16 columns
-           "korv2dunta         0000350D  Unknown              Unknown  Unknown\n",    // routine 16 columns
-           "korv2dunta         0000350D  Unknown               Unknown  Unknown\r\n", // CR LF
-           "korv2dunta         0000350D  Unknown               Unknown  Unknown",       // no line end
+           "korv2dunta         0000350d  Unknown               Unknown  Unknown\n",    // lower-case PC
+           "korv2dunta         350D  Unknown               Unknown  Unknown\n",        // PC too short
+           "korv2dunta        0000350D  Unknown               Unknown  Unknown\n",     // module 16 columns
+           "korv2dunta         0000350D  Unknown              Unknown  Unknown\n",     // routine 16 columns
+           "korv2dunta         0000350D  Unknown               Unknown  Unknown\r\n",  // CR LF
+           "korv2dunta         0000350D  Unknown               Unknown  Unknown",      // no line end
        }) {
     EXPECT_FALSE(is_traceback_row(wrong)) << wrong;
   }

@@ -41,9 +41,9 @@ class ScratchDir {
 
 /// How a run ended and what it printed on standard error.
 struct RunResult {
-  int exit_status = -1;   ///< exit status, or -1 when killed by a signal
-  int signal = 0;         ///< the killing signal, or 0
-  bool timed_out = false; ///< the run outlived its time limit and was killed
+  int exit_status = -1;    ///< exit status, or -1 when killed by a signal
+  int signal = 0;          ///< the killing signal, or 0
+  bool timed_out = false;  ///< the run outlived its time limit and was killed
   std::string error_output;
 };
 

@@ -14,7 +14,8 @@ namespace {
 
 std::string format(const char* pattern, std::initializer_list<FormatArg> args) {
   char out[512];
-  const std::size_t length = format_text(out, sizeof out, pattern, std::span<const FormatArg>(args.begin(), args.size()));
+  const std::size_t length =
+      format_text(out, sizeof out, pattern, std::span<const FormatArg>(args.begin(), args.size()));
   return std::string(out, length);
 }
 
@@ -45,8 +46,8 @@ TEST(ConditionCodes, ClassAndNumber) {
 }
 
 TEST(TextFormat, IntegersAndStrings) {
-  EXPECT_EQ(format("%s (%i): %s", {FormatArg::string("korv2dunta: severe"), FormatArg::number(64),
-                                   FormatArg::string("x\r\n")}),
+  EXPECT_EQ(format("%s (%i): %s",
+                   {FormatArg::string("korv2dunta: severe"), FormatArg::number(64), FormatArg::string("x\r\n")}),
             "korv2dunta: severe (64): x\r\n");
   EXPECT_EQ(format("unit %d, file %s", {FormatArg::number(-2147483648LL), FormatArg::string("/a b")}),
             "unit -2147483648, file /a b");
@@ -124,9 +125,7 @@ TEST(ConditionRoutingDeathTest, SevereWithoutBranchPrintsAndEnds) {
   char path[] = "/data/KORV-data-E-sept08.txt";
   unit.path = path;
   EXPECT_EXIT(
-      {
-        (void)report_io_condition(UnitDisposition::keep, ConditionCode::input_conversion, 64, &unit, END_ONLY);
-      },
+      { (void)report_io_condition(UnitDisposition::keep, ConditionCode::input_conversion, 64, &unit, END_ONLY); },
       ::testing::ExitedWithCode(64),
       "korv2dunta: severe \\(64\\): input conversion error, unit 55, file /data/KORV-data-E-sept08.txt\r\n"
       "Image +PC +Routine +Line +Source");

@@ -48,9 +48,7 @@ std::string shown(std::string_view text) {
   return out + "\"";
 }
 
-std::uint64_t bits(double value) {
-  return std::bit_cast<std::uint64_t>(value);
-}
+std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 
 // ---------------------------------------------------------------------------------------------
 // Integer fields

@@ -45,10 +45,12 @@ Rendered fixed_field(double value, std::size_t width, int decimals) {
 }
 
 std::string character_field(const char* bytes, std::size_t length, std::size_t width) {
-  return in_columns(width, [&](char* columns) {
-           render_characters(bytes, length, width, columns);
-           return FieldOutcome::fits;
-         }).text;
+  return in_columns(width,
+                    [&](char* columns) {
+                      render_characters(bytes, length, width, columns);
+                      return FieldOutcome::fits;
+                    })
+      .text;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -156,12 +158,29 @@ struct IntegerCase {
 
 TEST(IntegerColumns, WidthsOneToFour) {
   const IntegerCase cases[] = {
-      {0, 1, "0"},       {9, 1, "9"},       {10, 1, "*"},      {-1, 1, "*"},
-      {0, 2, " 0"},      {3, 2, " 3"},      {99, 2, "99"},     {-9, 2, "-9"},
-      {100, 2, "**"},    {-10, 2, "**"},    {1, 3, "  1"},     {-5, 3, " -5"},
-      {999, 3, "999"},   {-99, 3, "-99"},   {1000, 3, "***"},  {-100, 3, "***"},
-      {1005, 4, "1005"}, {9999, 4, "9999"}, {-999, 4, "-999"}, {10000, 4, "****"},
-      {-1000, 4, "****"}, {-2147483647 - 1, 4, "****"}, {2147483647, 4, "****"},
+      {0, 1, "0"},
+      {9, 1, "9"},
+      {10, 1, "*"},
+      {-1, 1, "*"},
+      {0, 2, " 0"},
+      {3, 2, " 3"},
+      {99, 2, "99"},
+      {-9, 2, "-9"},
+      {100, 2, "**"},
+      {-10, 2, "**"},
+      {1, 3, "  1"},
+      {-5, 3, " -5"},
+      {999, 3, "999"},
+      {-99, 3, "-99"},
+      {1000, 3, "***"},
+      {-100, 3, "***"},
+      {1005, 4, "1005"},
+      {9999, 4, "9999"},
+      {-999, 4, "-999"},
+      {10000, 4, "****"},
+      {-1000, 4, "****"},
+      {-2147483647 - 1, 4, "****"},
+      {2147483647, 4, "****"},
   };
   for (const IntegerCase& c : cases) {
     const Rendered r = integer_field(c.value, c.width);
@@ -216,13 +235,20 @@ void expect_fixed(const FixedCase& c) {
 
 TEST(FixedColumns, ConverterFieldTwelveFive) {
   const FixedCase cases[] = {
-      {12345.678, 12, 5, " 12345.67800"},    {0.5, 12, 5, "     0.50000"},
-      {-0.5, 12, 5, "    -0.50000"},       {0.05, 12, 5, "     0.05000"},
-      {999999.99999, 12, 5, "999999.99999"}, {-99999.99999, 12, 5, "-99999.99999"},
-      {1000000.0, 12, 5, "************"},   {-100000.0, 12, 5, "************"},
-      {999999.999996, 12, 5, "************"}, {1.0, 12, 5, "     1.00000"},
-      {-1.0, 12, 5, "    -1.00000"},       {0.000006, 12, 5, "     0.00001"},
-      {-0.000006, 12, 5, "    -0.00001"},    {1e300, 12, 5, "************"},
+      {12345.678, 12, 5, " 12345.67800"},
+      {0.5, 12, 5, "     0.50000"},
+      {-0.5, 12, 5, "    -0.50000"},
+      {0.05, 12, 5, "     0.05000"},
+      {999999.99999, 12, 5, "999999.99999"},
+      {-99999.99999, 12, 5, "-99999.99999"},
+      {1000000.0, 12, 5, "************"},
+      {-100000.0, 12, 5, "************"},
+      {999999.999996, 12, 5, "************"},
+      {1.0, 12, 5, "     1.00000"},
+      {-1.0, 12, 5, "    -1.00000"},
+      {0.000006, 12, 5, "     0.00001"},
+      {-0.000006, 12, 5, "    -0.00001"},
+      {1e300, 12, 5, "************"},
       {std::numeric_limits<double>::max(), 12, 5, "************"},
   };
   for (const FixedCase& c : cases) expect_fixed(c);
@@ -270,19 +296,18 @@ TEST(FixedColumns, NarrowFieldsGiveUpTheLeadingZeroFirst) {
   // A "0" stands before the point of a value below 1 only while there is room for it; a negative
   // value in exactly d + 2 columns keeps its sign instead.
   const FixedCase cases[] = {
-      {0.5, 7, 5, "0.50000"},   {0.5, 6, 5, ".50000"},     {0.5, 5, 5, "*****"},
-      {-0.5, 8, 5, "-0.50000"}, {-0.5, 7, 5, "-.50000"},   {-0.5, 6, 5, "******"},
-      {0.05, 6, 5, ".05000"},   {-0.05, 7, 5, "-.05000"},  {-0.05, 8, 5, "-0.05000"},
-      {0.0, 7, 5, "0.00000"},   {0.0, 6, 5, ".00000"},     {-0.0, 6, 5, ".00000"},
-      {12.5, 4, 1, "12.5"},     {12.5, 3, 1, "***"},       {-12.5, 5, 1, "-12.5"},
-      {-12.5, 4, 1, "****"},    {99.96, 5, 1, "100.0"},    {99.96, 4, 1, "****"},
+      {0.5, 7, 5, "0.50000"},    {0.5, 6, 5, ".50000"},  {0.5, 5, 5, "*****"},   {-0.5, 8, 5, "-0.50000"},
+      {-0.5, 7, 5, "-.50000"},   {-0.5, 6, 5, "******"}, {0.05, 6, 5, ".05000"}, {-0.05, 7, 5, "-.05000"},
+      {-0.05, 8, 5, "-0.05000"}, {0.0, 7, 5, "0.00000"}, {0.0, 6, 5, ".00000"},  {-0.0, 6, 5, ".00000"},
+      {12.5, 4, 1, "12.5"},      {12.5, 3, 1, "***"},    {-12.5, 5, 1, "-12.5"}, {-12.5, 4, 1, "****"},
+      {99.96, 5, 1, "100.0"},    {99.96, 4, 1, "****"},
   };
   for (const FixedCase& c : cases) expect_fixed(c);
 }
 
 TEST(FixedColumns, NoDecimalsStillWritesThePoint) {
   const FixedCase cases[] = {
-      {2.5, 4, 0, "  3."}, {0.4, 2, 0, "0."},  {-0.4, 3, 0, " 0."},
+      {2.5, 4, 0, "  3."}, {0.4, 2, 0, "0."},   {-0.4, 3, 0, " 0."},
       {0.5, 3, 0, " 1."},  {-0.5, 3, 0, "-1."}, {-0.5, 2, 0, "**"},
   };
   for (const FixedCase& c : cases) expect_fixed(c);
@@ -321,9 +346,13 @@ TEST(FixedColumns, LongFieldsOnBothSidesOfTheScratchLimit) {
 TEST(FixedRounding, HalfwayValuesRoundAwayFromZero) {
   // Each of these is exactly halfway in binary, so only the tie rule decides.
   const FixedCase cases[] = {
-      {1.015625, 12, 5, "     1.01563"}, {0.015625, 12, 5, "     0.01563"},
-      {-1.015625, 12, 5, "    -1.01563"}, {0.5, 3, 0, " 1."}, {-2.5, 4, 0, " -3."},
-      {0.125, 6, 2, "  0.13"},           {-0.375, 6, 2, " -0.38"},
+      {1.015625, 12, 5, "     1.01563"},
+      {0.015625, 12, 5, "     0.01563"},
+      {-1.015625, 12, 5, "    -1.01563"},
+      {0.5, 3, 0, " 1."},
+      {-2.5, 4, 0, " -3."},
+      {0.125, 6, 2, "  0.13"},
+      {-0.375, 6, 2, " -0.38"},
   };
   for (const FixedCase& c : cases) expect_fixed(c);
 }
@@ -333,18 +362,24 @@ TEST(FixedRounding, TiesDifferFromHalfEvenFormatting) {
   // rounding mode) writes the digit before the tie unchanged when it is even: "     0.01562",
   // "     0.14062", "    -1.01562" and " 12345.01562". These fields always round ties away.
   const FixedCase cases[] = {
-      {0.015625, 12, 5, "     0.01563"},     {0.140625, 12, 5, "     0.14063"},
-      {-1.015625, 12, 5, "    -1.01563"},    {12345.015625, 12, 5, " 12345.01563"},
+      {0.015625, 12, 5, "     0.01563"},
+      {0.140625, 12, 5, "     0.14063"},
+      {-1.015625, 12, 5, "    -1.01563"},
+      {12345.015625, 12, 5, " 12345.01563"},
   };
   for (const FixedCase& c : cases) expect_fixed(c);
 }
 
 TEST(FixedRounding, CarryAddsALeadingDigit) {
   const FixedCase cases[] = {
-      {9.5, 4, 0, " 10."},          {0.96875, 5, 1, "  1.0"},     {99.9990234375, 7, 2, " 100.00"},
-      {99.9990234375, 5, 2, "*****"}, {99.9990234375, 7, 3, " 99.999"},
+      {9.5, 4, 0, " 10."},
+      {0.96875, 5, 1, "  1.0"},
+      {99.9990234375, 7, 2, " 100.00"},
+      {99.9990234375, 5, 2, "*****"},
+      {99.9990234375, 7, 3, " 99.999"},
       // 1 - 2^-18 = 0.999996185302734375
-      {-0.999996185302734375, 9, 5, " -1.00000"}, {-0.999996185302734375, 8, 5, "-1.00000"},
+      {-0.999996185302734375, 9, 5, " -1.00000"},
+      {-0.999996185302734375, 8, 5, "-1.00000"},
   };
   for (const FixedCase& c : cases) expect_fixed(c);
 }
@@ -411,8 +446,7 @@ double draw_at_least_one(std::mt19937_64& rng, double max_magnitude, int decimal
   const double magnitude = std::pow(max_magnitude, unit(rng));  // 1 .. max_magnitude
   double x = magnitude;
   switch (rng() % 3) {
-    case 0:
-      break;
+    case 0: break;
     case 1: {
       const double scale = std::pow(10.0, decimals);
       const double place = std::floor(unit(rng) * scale);
@@ -438,7 +472,7 @@ TEST(FixedRounding, MatchesExactExpansionAtOneAndAbove) {
     double max_magnitude;
   };
   const Config configs[] = {
-      {12, 5, 2e6}, {12, 5, 1e3}, {20, 8, 1e11}, {25, 3, 1e15},
+      {12, 5, 2e6}, {12, 5, 1e3},  {20, 8, 1e11},  {25, 3, 1e15},
       {9, 0, 1e9},  {24, 17, 1e5}, {61, 40, 1e15}, {75, 50, 1e14},
   };
   std::mt19937_64 rng(0x5EED2024);
@@ -479,8 +513,8 @@ TEST(FixedRounding, BelowOneStaysWithinTheScalingError) {
       const std::string low = exact_reference(ulps_away(x, -5), width, decimals);
       const std::string high = exact_reference(ulps_away(x, 5), width, decimals);
       // Same width, same layout, positive values: byte order is numeric order.
-      ASSERT_TRUE(low <= text && text <= high) << std::hexfloat << x << ": [" << text << "] outside [" << low
-                                               << "], [" << high << "]";
+      ASSERT_TRUE(low <= text && text <= high)
+          << std::hexfloat << x << ": [" << text << "] outside [" << low << "], [" << high << "]";
       if (x >= 0.1) {
         ASSERT_EQ(text, exact_reference(x, width, decimals)) << std::hexfloat << x;
       }
@@ -537,9 +571,12 @@ TEST(FixedRounding, DigitGeneratorResults) {
 
 TEST(FixedRounding, DigitGeneratorTreatsAsZero) {
   const double values[] = {
-      0.000004,   // n = 0 and the rounding digit is 4
-      -0.0000001, // E0 = -6: n = -1
-      0.0,        -0.0, std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::infinity(),
+      0.000004,    // n = 0 and the rounding digit is 4
+      -0.0000001,  // E0 = -6: n = -1
+      0.0,
+      -0.0,
+      std::numeric_limits<double>::denorm_min(),
+      std::numeric_limits<double>::infinity(),
       std::numeric_limits<double>::quiet_NaN(),
   };
   for (double v : values) {
@@ -575,9 +612,7 @@ TEST(CharacterColumns, BytesAreNotTranslated) {
   EXPECT_EQ(character_field(mixed, 6, 8), std::string("  ") + std::string(mixed, 6));
 }
 
-TEST(CharacterColumns, ZeroWidthWritesNothing) {
-  EXPECT_EQ(character_field("abc", 3, 0), "");
-}
+TEST(CharacterColumns, ZeroWidthWritesNothing) { EXPECT_EQ(character_field("abc", 3, 0), ""); }
 
 }  // namespace
 }  // namespace records

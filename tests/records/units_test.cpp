@@ -42,9 +42,7 @@ class UnitsTest : public ::testing::Test {
     bytes << in.rdbuf();
     return bytes.str();
   }
-  static void put(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
-  }
+  static void put(const std::string& name, const std::string& bytes) { std::ofstream(name, std::ios::binary) << bytes; }
   std::int32_t connect(std::int32_t unit, std::string_view name, FileStatus status = FileStatus::unknown) {
     return connect_unit({unit, name, BlankMode::null, status}, ERROR_BRANCH);
   }
@@ -149,7 +147,7 @@ TEST_F(UnitsTest, OtherErrorsGetNoRetry) {
 TEST_F(UnitsTest, ErrorTable) {
   platform::file_calls().open = refuse_all;
   const std::pair<int, std::uint16_t> table[] = {
-      {ENOENT, 29}, {ENOTDIR, 29}, {EMFILE, 30}, {ENFILE, 30}, {EACCES, 9}, {EROFS, 9},
+      {ENOENT, 29}, {ENOTDIR, 29}, {EMFILE, 30}, {ENFILE, 30},       {EACCES, 9}, {EROFS, 9},
       {EISDIR, 9},  {ENXIO, 42},   {EEXIST, 10}, {ENAMETOOLONG, 43}, {EBUSY, 30}, {EWOULDBLOCK, 30},
   };
   for (const auto& [error, condition] : table) {
