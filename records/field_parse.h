@@ -47,8 +47,28 @@ struct FixedParse {
   std::size_t error_offset;
 };
 
-/// Reads a 32-bit signed integer field; blanks within its digits are skipped, or are 0 digits unless blanks_ignored.
-IntegerParse parse_integer(std::string_view field, bool blanks_ignored) noexcept;
+/// Reads a 32-bit signed integer field by every rule: blanks within its digits are skipped when
+/// blanks_ignored, else 0 digits. Callers use parse_integer, which takes the plain shape first.
+IntegerParse parse_integer_in_full(std::string_view field, bool blanks_ignored) noexcept;
+
+/// Reads a 32-bit integer field. Digits and blanks alone, blanks ignored and at most nine
+/// bytes (the shape of every label column) are read on the spot; anything else by every rule.
+inline IntegerParse parse_integer(std::string_view field, bool blanks_ignored) noexcept {
+  if (blanks_ignored && field.size() <= 9) {
+    std::uint32_t value = 0;
+    bool plain = true;
+    for (const char c : field) {
+      if (c >= '0' && c <= '9') {
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+      } else if (c != ' ') {
+        plain = false;
+        break;
+      }
+    }
+    if (plain) return {static_cast<std::int32_t>(value), ParseStatus::ok, ParseReason::none, field.size()};
+  }
+  return parse_integer_in_full(field, blanks_ignored);
+}
 
 /// Reads a binary64 real field with `decimals` implied decimal places, rounded once to nearest, ties to even.
 FixedParse parse_fixed(std::string_view field, int decimals, bool blanks_ignored) noexcept;

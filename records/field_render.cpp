@@ -382,23 +382,27 @@ FieldOutcome render_at_least_one(std::uint64_t bits, std::size_t decimals, std::
   const std::uint64_t mantissa = (bits & FRACTION_MASK) | (std::uint64_t{1} << 52);
   const bool negative = (bits >> 63) != 0;
 
-  char integer_digits[320];  // least significant first; 2^1024 has 309 digits
-  std::size_t count = 0;
+  // The integer digits go straight into their columns, right to left, up to the point.
+  std::size_t left = width - decimals - 1;  // columns[left..) hold the point and the fraction
+  const std::size_t sign_columns = negative ? 1 : 0;
+  if (width < decimals + 2 + sign_columns) return fill_asterisks(width, columns);
   std::uint64_t fraction = 0;
   int fraction_bits = 0;
   if (exponent >= 0) {
-    count = big_integer_digits(mantissa, exponent, integer_digits);
+    char digits[320];  // least significant first; 2^1024 has 309 digits
+    const std::size_t count = big_integer_digits(mantissa, exponent, digits);
+    if (count + decimals + 1 + sign_columns > width) return fill_asterisks(width, columns);
+    for (std::size_t i = 0; i < count; ++i) columns[--left] = digits[i];
   } else {
     fraction_bits = -exponent;  // 1..52, since |x| >= 1
     std::uint64_t integer = mantissa >> fraction_bits;
     fraction = mantissa & ((std::uint64_t{1} << fraction_bits) - 1);
     do {
-      integer_digits[count++] = static_cast<char>('0' + integer % 10);
+      if (left == sign_columns) return fill_asterisks(width, columns);
+      columns[--left] = static_cast<char>('0' + integer % 10);
       integer /= 10;
     } while (integer != 0);
   }
-  // A carry can only add columns, so a value that does not fit now never will.
-  if (decimals + 1 + count + (negative ? 1 : 0) > width) return fill_asterisks(width, columns);
 
   // Fraction digits straight into their columns: fraction < 2^52, so ten times it fits.
   char* fraction_columns = columns + (width - decimals);
@@ -407,27 +411,21 @@ FieldOutcome render_at_least_one(std::uint64_t bits, std::size_t decimals, std::
     fraction_columns[i] = static_cast<char>('0' + (fraction >> fraction_bits));
     fraction &= (std::uint64_t{1} << fraction_bits) - 1;
   }
+  columns[width - decimals - 1] = '.';
   if (fraction_bits > 0 && fraction >= (std::uint64_t{1} << (fraction_bits - 1))) {
-    // Halves round away from zero; trailing nines turn into zeros.
-    std::size_t i = decimals;
-    while (i > 0 && fraction_columns[i - 1] == '9') fraction_columns[--i] = '0';
-    if (i > 0) {
-      ++fraction_columns[i - 1];
+    // Halves round away from zero; trailing nines turn into zeros, across the point too.
+    std::size_t i = width;
+    while (i > left && (columns[i - 1] == '9' || columns[i - 1] == '.')) {
+      if (columns[i - 1] == '9') columns[i - 1] = '0';
+      --i;
+    }
+    if (i > left) {
+      ++columns[i - 1];
     } else {
-      std::size_t k = 0;
-      while (k < count && integer_digits[k] == '9') integer_digits[k++] = '0';
-      if (k < count) {
-        ++integer_digits[k];
-      } else {
-        integer_digits[count++] = '1';
-        if (decimals + 1 + count + (negative ? 1 : 0) > width) return fill_asterisks(width, columns);
-      }
+      if (left == sign_columns) return fill_asterisks(width, columns);
+      columns[--left] = '1';
     }
   }
-
-  std::size_t left = width - decimals;
-  columns[--left] = '.';
-  for (std::size_t i = 0; i < count; ++i) columns[--left] = integer_digits[i];
   if (negative) columns[--left] = '-';
   std::fill_n(columns, left, ' ');
   return FieldOutcome::fits;
@@ -435,7 +433,7 @@ FieldOutcome render_at_least_one(std::uint64_t bits, std::size_t decimals, std::
 
 }  // namespace
 
-FieldOutcome render_integer(std::int32_t value, std::size_t width, char* columns) noexcept {
+FieldOutcome render_any_integer(std::int32_t value, std::size_t width, char* columns) noexcept {
   const bool negative = value < 0;
   // Two's complement negation in unsigned arithmetic, so -2147483648 has its full magnitude.
   std::uint32_t magnitude = static_cast<std::uint32_t>(value);
@@ -550,16 +548,6 @@ FieldOutcome render_fixed(double value, std::size_t width, int decimals, char* c
   const FixedDigits digits = fixed_digits(value, decimals, width, area + at_offset);
   if (digits.treated_as_zero) return lay_out(nullptr, 0, false, d, width, columns);
   return lay_out(digits.first, digits.exponent, digits.negative, d, width, columns);
-}
-
-void render_characters(const char* bytes, std::size_t length, std::size_t width, char* columns) noexcept {
-  if (length >= width) {
-    std::copy_n(bytes, width, columns);
-    return;
-  }
-  const std::size_t blanks = width - length;
-  std::fill_n(columns, blanks, ' ');
-  std::copy_n(bytes, length, columns + blanks);
 }
 
 }  // namespace records

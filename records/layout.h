@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "records/condition.h"
+
 namespace records {
 
 /// What one element of a layout is.
@@ -65,6 +67,32 @@ struct OutputItem {
   static constexpr OutputItem of(const char* bytes, std::size_t length) noexcept {
     return {ItemKind::characters, 0, 0.0, bytes, length};
   }
+};
+
+}  // namespace records
+
+namespace records {
+
+/// What converting the fields of one whole record came to: a condition, where the field that
+/// raised it starts (column offset) and how wide it is, and the columns the fields filled.
+struct FieldsOutcome {
+  ConditionCode condition;
+  std::size_t offset;
+  std::size_t width;
+  std::size_t length;
+};
+
+/// A constant layout with code made for it at compile time (see compiled_layout.h). The reader
+/// and writer use that code for the common record (every column present, no comma; the
+/// record fits the area as it stands) and walk `fields` for every other one: the bytes and
+/// conditions are the same either way.
+struct CompiledLayout {
+  RecordLayout fields;
+  std::size_t span;  ///< columns of all elements together
+  /// Converts the data fields of a record holding at least `span` columns and no comma.
+  FieldsOutcome (*read_whole)(const char* record, std::span<const InputItem> items, bool blanks_ignored) noexcept;
+  /// Renders every value at its columns of a blanked area of at least `span` columns.
+  FieldsOutcome (*fill_whole)(char* area, std::span<const OutputItem> items, bool& overflowed) noexcept;
 };
 
 }  // namespace records

@@ -87,9 +87,48 @@ ConditionCode convert_field(const FieldSpec& field, std::string_view text, bool 
   return ConditionCode::success;
 }
 
+/// The walk for a record that holds every column of the layout and no comma among them:
+/// each field is then exactly its columns, with no short field and no early end. This is
+/// the shape of every well-formed line, so it is kept lean.
+ConditionCode walk_full_record(InputCursor& cursor, RecordLayout layout, std::span<const InputItem> items,
+                               bool blanks_ignored) noexcept {
+  std::size_t next_item = 0;
+  for (const FieldSpec& field : layout) {
+    if (field.kind != FieldKind::skip) {
+      if (next_item == items.size()) break;
+      const ConditionCode converted =
+          convert_field(field, std::string_view(cursor.position, field.width), blanks_ignored, items[next_item++]);
+      if (converted != ConditionCode::success) {
+        if (converted == ConditionCode::input_conversion)
+          note_bad_field(cursor, cursor.position, field.width, field.width);
+        return converted;
+      }
+    }
+    cursor.position += field.width;
+  }
+  return ConditionCode::success;
+}
+
 /// Walks the layout over the current record, filling items in order.
 ConditionCode walk_layout(InputCursor& cursor, RecordLayout layout, std::span<const InputItem> items,
-                          bool blanks_ignored) noexcept {
+                          bool blanks_ignored, const CompiledLayout* compiled) noexcept {
+  std::size_t span = 0;
+  if (compiled != nullptr) {
+    span = compiled->span;
+  } else {
+    for (const FieldSpec& field : layout) span += field.width;
+  }
+  if (span <= static_cast<std::size_t>(cursor.record_end - cursor.position) &&
+      std::memchr(cursor.position, ',', span) == nullptr) {
+    if (compiled == nullptr) return walk_full_record(cursor, layout, items, blanks_ignored);
+    const FieldsOutcome read = compiled->read_whole(cursor.position, items, blanks_ignored);
+    if (read.condition == ConditionCode::input_conversion) {
+      note_bad_field(cursor, cursor.position + read.offset, read.width, read.width);
+    }
+    cursor.position += read.condition == ConditionCode::success ? read.length : read.offset;
+    return read.condition;
+  }
+
   std::size_t next_item = 0;
   for (const FieldSpec& field : layout) {
     if (field.kind == FieldKind::skip) {
@@ -173,8 +212,11 @@ ConditionCode take_record(UnitConnection& unit) noexcept {
   }
 }
 
-std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::span<const InputItem> items,
-                         const StatementBranches& branches) noexcept {
+namespace {
+
+/// The read statement, with or without compiled code for the layout.
+std::int32_t read_statement(std::int32_t unit_number, RecordLayout layout, const CompiledLayout* compiled,
+                            std::span<const InputItem> items, const StatementBranches& branches) noexcept {
   UnitConnection* unit = nullptr;
   if (const ConditionCode acquired = acquire_unit(unit_number, &unit); acquired != ConditionCode::success) {
     return report_io_condition(UnitDisposition::keep, acquired, static_cast<std::int32_t>(code_value(acquired)),
@@ -189,7 +231,7 @@ std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::spa
     const bool blanks_ignored = unit->blanks_ignored;
     condition = take_record(*unit);
     if (condition == ConditionCode::success)
-      condition = walk_layout(unit->formatting->input, layout, items, blanks_ignored);
+      condition = walk_layout(unit->formatting->input, layout, items, blanks_ignored, compiled);
   }
   if (condition != ConditionCode::success) {
     return report_io_condition(UnitDisposition::release, condition, static_cast<std::int32_t>(code_value(condition)),
@@ -197,6 +239,18 @@ std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::spa
   }
   release_unit(unit_number);
   return 0;
+}
+
+}  // namespace
+
+std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::span<const InputItem> items,
+                         const StatementBranches& branches) noexcept {
+  return read_statement(unit_number, layout, nullptr, items, branches);
+}
+
+std::int32_t read_compiled_record(std::int32_t unit_number, const CompiledLayout& layout,
+                                  std::span<const InputItem> items, const StatementBranches& branches) noexcept {
+  return read_statement(unit_number, layout.fields, &layout, items, branches);
 }
 
 }  // namespace records

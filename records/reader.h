@@ -18,6 +18,10 @@ namespace records {
 std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::span<const InputItem> items,
                          const StatementBranches& branches) noexcept;
 
+/// The same, with code compiled for the layout doing the common record.
+std::int32_t read_compiled_record(std::int32_t unit_number, const CompiledLayout& layout,
+                                  std::span<const InputItem> items, const StatementBranches& branches) noexcept;
+
 /// Makes the next line of the unit its current record: 0, or end of file, read error or
 /// record too long.
 ConditionCode take_record(UnitConnection& unit) noexcept;

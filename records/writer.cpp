@@ -53,13 +53,46 @@ ConditionCode render_field(const FieldSpec& field, const OutputItem& item, char*
   return ConditionCode::success;
 }
 
+/// Fills a record whose whole layout fits the area as it stands, so no field needs growth.
+ConditionCode fill_record(UnitConnection& unit, RecordLayout layout, std::span<const OutputItem> items,
+                          bool& value_overflowed) noexcept {
+  RecordBuffer& area = unit.formatting->output;
+  std::size_t next_item = 0;
+  for (const FieldSpec& field : layout) {
+    if (field.kind != FieldKind::skip) {
+      if (next_item == items.size()) break;
+      FieldOutcome outcome = FieldOutcome::fits;
+      const ConditionCode rendered = render_field(field, items[next_item++], unit.buffer + area.position, outcome);
+      if (rendered != ConditionCode::success) return rendered;
+      value_overflowed |= outcome == FieldOutcome::overflow;
+      area.high_water = area.position + field.width;
+    }
+    area.position += field.width;
+  }
+  return ConditionCode::success;
+}
+
 /// Builds the record in the unit's area; returns 0, or the condition that stops it.
-ConditionCode build_record(UnitConnection& unit, RecordLayout layout, std::span<const OutputItem> items,
-                           bool& value_overflowed) noexcept {
+ConditionCode build_record(UnitConnection& unit, RecordLayout layout, const CompiledLayout* compiled,
+                           std::span<const OutputItem> items, bool& value_overflowed) noexcept {
   RecordBuffer& area = unit.formatting->output;
   area.start = area.position = area.high_water = 0;
   area.limit = area.start + unit.record_capacity - 1;
   std::memset(unit.buffer + area.start, ' ', area.limit - area.start);
+
+  std::size_t span = 0;
+  if (compiled != nullptr) {
+    span = compiled->span;
+  } else {
+    for (const FieldSpec& field : layout) span += field.width;
+  }
+  if (span < area.limit - area.position) {
+    if (compiled == nullptr) return fill_record(unit, layout, items, value_overflowed);
+    const FieldsOutcome filled = compiled->fill_whole(unit.buffer + area.position, items, value_overflowed);
+    area.high_water = area.position + filled.length;
+    area.position += span;
+    return filled.condition;
+  }
 
   std::size_t next_item = 0;
   for (const FieldSpec& field : layout) {
@@ -92,8 +125,11 @@ ConditionCode build_record(UnitConnection& unit, RecordLayout layout, std::span<
 
 }  // namespace
 
-std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::span<const OutputItem> items,
-                          const StatementBranches& branches) noexcept {
+namespace {
+
+/// The write statement, with or without compiled code for the layout.
+std::int32_t write_statement(std::int32_t unit_number, RecordLayout layout, const CompiledLayout* compiled,
+                             std::span<const OutputItem> items, const StatementBranches& branches) noexcept {
   UnitConnection* unit = nullptr;
   if (const ConditionCode acquired = acquire_unit(unit_number, &unit); acquired != ConditionCode::success) {
     return report_io_condition(UnitDisposition::keep, acquired, static_cast<std::int32_t>(code_value(acquired)),
@@ -108,7 +144,7 @@ std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::sp
   if (unit->read_only) return fail(ConditionCode::write_to_read_only);
 
   bool value_overflowed = false;
-  if (const ConditionCode built = build_record(*unit, layout, items, value_overflowed);
+  if (const ConditionCode built = build_record(*unit, layout, compiled, items, value_overflowed);
       built != ConditionCode::success) {
     return fail(built);
   }
@@ -129,6 +165,18 @@ std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::sp
   }
   release_unit(unit_number);
   return 0;
+}
+
+}  // namespace
+
+std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::span<const OutputItem> items,
+                          const StatementBranches& branches) noexcept {
+  return write_statement(unit_number, layout, nullptr, items, branches);
+}
+
+std::int32_t write_compiled_record(std::int32_t unit_number, const CompiledLayout& layout,
+                                   std::span<const OutputItem> items, const StatementBranches& branches) noexcept {
+  return write_statement(unit_number, layout.fields, &layout, items, branches);
 }
 
 }  // namespace records

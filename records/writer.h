@@ -19,6 +19,10 @@ inline constexpr std::size_t MIN_RECORD_GROWTH = 512;
 std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::span<const OutputItem> items,
                           const StatementBranches& branches) noexcept;
 
+/// The same, with code compiled for the layout doing the common record.
+std::int32_t write_compiled_record(std::int32_t unit_number, const CompiledLayout& layout,
+                                   std::span<const OutputItem> items, const StatementBranches& branches) noexcept;
+
 }  // namespace records
 
 namespace records {
