@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
 
 namespace platform {
 namespace {
@@ -83,6 +84,9 @@ OsError posix_truncate_to_empty(FileHandle file) noexcept {
 }
 
 OsError posix_close(FileHandle file) noexcept {
+  // The console event thread has a descriptor table of its own, without this file; the
+  // process exit that follows the event closes it.
+  if (!owns_descriptor_table()) return 0;
   // Never retried: after EINTR the descriptor is already gone on Linux.
   if (::close(descriptor(file)) != 0 && errno != EINTR) return last_errno();
   return 0;

@@ -2,6 +2,7 @@
 // console events (SIGINT, SIGQUIT, SIGHUP) taken by sigwait on a thread of their own,
 // processor faults on an alternate signal stack, and the stack walker.
 #include <dlfcn.h>
+#include <sched.h>
 #include <execinfo.h>
 #include <fenv.h>
 #include <pthread.h>
@@ -15,15 +16,17 @@
 #include <initializer_list>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
 
 namespace platform {
 namespace {
 
 ConsoleEventHandler console_handler = nullptr;
+pthread_t event_thread{};
+bool event_thread_started = false;
+bool files_unshared = false;
 FaultHandler fault_handler = nullptr;
 
-/// Lowest address of the main thread's stack, to tell a stack overflow from other faults.
-std::uintptr_t main_stack_low = 0;
 
 /// Copies at most `size - 1` bytes of `text` and a NUL; returns the bytes copied.
 std::size_t copy_text(const char* text, char* out, std::size_t size) noexcept {
@@ -58,31 +61,40 @@ void* console_event_thread(void* argument) noexcept {
   return nullptr;
 }
 
-/// Program counter of the faulting instruction, where the architecture lets us read it.
-std::uintptr_t fault_pc(const void* context) noexcept {
+/// Program counter and stack pointer of the faulting instruction, where the architecture lets
+/// us read them (0 otherwise).
+struct FaultRegisters {
+  std::uintptr_t pc;
+  std::uintptr_t sp;
+};
+FaultRegisters fault_registers(const void* context) noexcept {
   const auto* user = static_cast<const ucontext_t*>(context);
 #if defined(__x86_64__)
-  return static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_RIP]);
+  return {static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_RIP]),
+          static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_RSP])};
 #elif defined(__i386__)
-  return static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_EIP]);
+  return {static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_EIP]),
+          static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_ESP])};
 #elif defined(__aarch64__)
-  return static_cast<std::uintptr_t>(user->uc_mcontext.pc);
+  return {static_cast<std::uintptr_t>(user->uc_mcontext.pc), static_cast<std::uintptr_t>(user->uc_mcontext.sp)};
 #else
   (void)user;
-  return 0;
+  return {0, 0};
 #endif
 }
 
 /// Signal-safe: sorts the fault, walks the stack from the faulting frame, hands both on.
 void on_fault(int signal_number, siginfo_t* info, void* context) noexcept {
   FaultKind kind = FaultKind::other;
+  const FaultRegisters registers = fault_registers(context);
   const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
   if (signal_number == SIGSEGV || signal_number == SIGBUS) {
-    constexpr std::uintptr_t GUARD_REACH = 1u << 20;
-    const bool near_stack_end =
-        main_stack_low != 0 && address + GUARD_REACH >= main_stack_low && address < main_stack_low + 65536;
-    kind = near_stack_end ? FaultKind::stack_overflow : FaultKind::access_violation;
-    if (signal_number == SIGBUS && !near_stack_end) kind = FaultKind::other;
+    // A stack overflow faults on the guard page right below the stack pointer.
+    constexpr std::uintptr_t REACH = 65536;
+    const bool at_stack_pointer =
+        registers.sp != 0 && address + REACH >= registers.sp && address < registers.sp + REACH;
+    kind = at_stack_pointer ? FaultKind::stack_overflow : FaultKind::access_violation;
+    if (signal_number == SIGBUS && !at_stack_pointer) kind = FaultKind::other;
   } else if (signal_number == SIGFPE && info->si_code == FPE_INTDIV) {
     kind = FaultKind::integer_divide;
   }
@@ -90,7 +102,7 @@ void on_fault(int signal_number, siginfo_t* info, void* context) noexcept {
   void* frames[MAX_FRAMES + 8];
   std::size_t count = static_cast<std::size_t>(::backtrace(frames, static_cast<int>(MAX_FRAMES + 8)));
   // Start the traceback at the faulting instruction, dropping this handler's own frames.
-  const std::uintptr_t pc = fault_pc(context);
+  const std::uintptr_t pc = registers.pc;
   std::size_t first = 0;
   for (std::size_t i = 0; i < count; ++i) {
     if (reinterpret_cast<std::uintptr_t>(frames[i]) == pc) {
@@ -105,6 +117,10 @@ void on_fault(int signal_number, siginfo_t* info, void* context) noexcept {
 }
 
 }  // namespace
+
+bool owns_descriptor_table() noexcept {
+  return !(files_unshared && event_thread_started && ::pthread_equal(::pthread_self(), event_thread) != 0);
+}
 
 std::size_t error_text(OsError error, char* out, std::size_t out_size) noexcept {
   if (out_size < 3) return 0;
@@ -149,7 +165,15 @@ void install_console_handler(ConsoleEventHandler handler) noexcept {
   // and only the event thread ever takes these signals.
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   pthread_t thread;
-  if (::pthread_create(&thread, nullptr, console_event_thread, &signals) == 0) ::pthread_detach(thread);
+  if (::pthread_create(&thread, nullptr, console_event_thread, &signals) == 0) {
+    ::pthread_detach(thread);
+    event_thread = thread;
+    event_thread_started = true;
+    // A descriptor table shared between threads makes every read and write take a reference
+    // on the file; the conversion thread keeps a table of its own instead. The event thread's
+    // copy holds none of the line-list files, and the exit that follows an event closes them.
+    files_unshared = ::unshare(CLONE_FILES) == 0;
+  }
 }
 
 std::uint32_t console_event_exit_status(std::uint32_t event) noexcept {
@@ -162,16 +186,6 @@ void install_fault_handler(FaultHandler handler) noexcept {
   // Load the unwinder now: its first use allocates, which a fault handler must not do.
   void* warm_up[2];
   ::backtrace(warm_up, 2);
-
-  pthread_attr_t attributes;
-  if (::pthread_getattr_np(::pthread_self(), &attributes) == 0) {
-    void* low = nullptr;
-    std::size_t size = 0;
-    if (::pthread_attr_getstack(&attributes, &low, &size) == 0) {
-      main_stack_low = reinterpret_cast<std::uintptr_t>(low);
-    }
-    ::pthread_attr_destroy(&attributes);
-  }
 
   // A stack overflow leaves no room on the stack itself: faults run on a stack of their own.
   static constexpr std::size_t ALT_STACK_SIZE = 1u << 16;

@@ -1,6 +1,8 @@
 // Catalog lookup, the diagnostic line, the traceback layout and the routing of conditions.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -171,6 +173,80 @@ TEST(SystemError, PlatformTextEndsInCrLf) {
   ::testing::internal::CaptureStderr();
   report_system_error(2);  // ENOENT
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "korv2dunta: No such file or directory\r\n");
+}
+
+}  // namespace
+}  // namespace records
+
+namespace records {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+volatile bool keep_recursing = true;
+
+/// Recurses until the stack is gone; the volatile array keeps every frame real.
+int recurse_deeply(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (!keep_recursing) return frame[0];
+  return recurse_deeply(depth + 1) + frame[0];
+}
+
+volatile int zero_divisor = 0;
+int* volatile null_pointer = nullptr;
+
+// Faults take the sanitizers' own handlers in their builds, so these run in plain builds only.
+TEST(ProcessorFaultDeathTest, StackOverflowIsRow170) {
+  if (SANITIZED) GTEST_SKIP() << "the address sanitizer handles stack overflows itself";
+  EXPECT_EXIT(
+      {
+        start_run();
+        (void)recurse_deeply(0);
+      },
+      ::testing::ExitedWithCode(170),
+      "^korv2dunta: severe \\(170\\): Program Exception - stack overflow\r\nImage +PC +Routine +Line +Source");
+}
+
+TEST(ProcessorFaultDeathTest, AccessViolationIsRow157) {
+  if (SANITIZED) GTEST_SKIP() << "the address sanitizer handles access violations itself";
+  EXPECT_EXIT(
+      {
+        start_run();
+        *null_pointer = 1;
+      },
+      ::testing::ExitedWithCode(157),
+      "^korv2dunta: severe \\(157\\): Program Exception - access violation\r\nImage +PC +Routine +Line +Source");
+}
+
+TEST(ProcessorFaultDeathTest, IntegerDivideIsRow164) {
+  if (SANITIZED) GTEST_SKIP() << "the undefined-behaviour sanitizer reports the division first";
+  EXPECT_EXIT(
+      {
+        start_run();
+        std::exit(100 / zero_divisor);
+      },
+      ::testing::ExitedWithCode(164),
+      "^korv2dunta: severe \\(164\\): Program Exception - integer divide by zero\r\nImage +PC +Routine +Line +Source");
+}
+
+TEST(ProcessorFaultDeathTest, OtherFaultsAreRow172WithTheirCode) {
+  EXPECT_EXIT(
+      {
+        start_run();
+        std::raise(SIGILL);
+      },
+      ::testing::ExitedWithCode(172), "^korv2dunta: severe \\(172\\): Program Exception - exception code = 0x4 \\(4\\)\r\n");
 }
 
 }  // namespace
