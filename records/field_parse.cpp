@@ -113,12 +113,6 @@ FixedParse out_of_range(const DecimalParts& parts, ParseReason reason, std::size
   return FixedParse{0.0, ParseStatus::overflow, reason, size};
 }
 
-/// Powers of ten that binary64 holds exactly.
-constexpr std::int64_t EXACT_POWERS_MAX = 22;
-constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 /// Rounds N x 10^E to binary64 once, through a normalised "<digits>e<E>" text that from_chars reads exactly.
 FixedParse to_binary(const DecimalParts& parts, int decimals, std::size_t size) noexcept {
   if (parts.kept == 0) {
@@ -217,48 +211,8 @@ IntegerParse parse_integer_in_full(std::string_view field, bool blanks_ignored) 
                       ParseReason::none, size};
 }
 
-namespace {
-
-/// The common shape of a real field, read in one pass: blanks, an optional sign, then only
-/// digits and at most one point, 16 digits at most. Returns false for anything else, which
-/// the full scan then reads (and judges) by every rule.
-bool parse_plain_decimal(std::string_view field, int decimals, double& value) noexcept {
-  std::size_t i = 0;
+FixedParse parse_fixed_in_full(std::string_view field, int decimals, bool blanks_ignored) noexcept {
   const std::size_t size = field.size();
-  while (i < size && field[i] == BLANK) ++i;
-  bool negative = false;
-  if (i < size && is_sign(field[i])) negative = field[i++] == '-';
-  std::uint64_t mantissa = 0;
-  std::size_t digits = 0;
-  std::size_t point_at = size;
-  for (; i < size; ++i) {
-    const char c = field[i];
-    if (is_digit(c)) {
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-      ++digits;
-    } else if (c == '.' && point_at == size) {
-      point_at = i;
-    } else {
-      return false;
-    }
-  }
-  if (digits == 0 || digits > 16 || decimals < 0 || decimals > EXACT_POWERS_MAX) return false;
-  // Both the mantissa (below 10^16 < 2^54, checked against 2^53) and the power are exact, so
-  // one division rounds correctly; a field without a significant digit is +0.0.
-  if (mantissa > (std::uint64_t{1} << 53)) return false;
-  const std::size_t places = point_at == size ? static_cast<std::size_t>(decimals) : size - point_at - 1;
-  const double magnitude = static_cast<double>(mantissa) / EXACT_POWERS[places];
-  value = mantissa == 0 ? 0.0 : negative ? -magnitude : magnitude;
-  return true;
-}
-
-}  // namespace
-
-FixedParse parse_fixed(std::string_view field, int decimals, bool blanks_ignored) noexcept {
-  const std::size_t size = field.size();
-  if (double value = 0.0; blanks_ignored && parse_plain_decimal(field, decimals, value)) {
-    return fixed_ok(value, ParseReason::none, size);
-  }
   DecimalParts parts{};
   std::size_t i = 0;
   while (i < size && is_leading_filler(field[i])) {

@@ -70,8 +70,53 @@ inline IntegerParse parse_integer(std::string_view field, bool blanks_ignored) n
   return parse_integer_in_full(field, blanks_ignored);
 }
 
-/// Reads a binary64 real field with `decimals` implied decimal places, rounded once to nearest, ties to even.
-FixedParse parse_fixed(std::string_view field, int decimals, bool blanks_ignored) noexcept;
+/// Reads a binary64 real field by every rule, with `decimals` implied decimal places, rounded
+/// once to nearest, ties to even. Callers use parse_fixed, which takes the plain shape first.
+FixedParse parse_fixed_in_full(std::string_view field, int decimals, bool blanks_ignored) noexcept;
+
+/// Powers of ten that binary64 holds exactly.
+inline constexpr int EXACT_POWERS_MAX = 22;
+inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+/// Reads a binary64 real field with `decimals` implied decimal places, rounded once to nearest,
+/// ties to even. The common shape (blanks ignored; blanks, an optional sign, then only digits
+/// and at most one point, 16 digits at most) is read on the spot: mantissa and power of ten are
+/// both exact binary64 numbers, so one division rounds correctly. Anything else, by every rule.
+inline FixedParse parse_fixed(std::string_view field, int decimals, bool blanks_ignored) noexcept {
+  const std::size_t size = field.size();
+  if (blanks_ignored && decimals >= 0 && decimals <= EXACT_POWERS_MAX) {
+    std::size_t i = 0;
+    while (i < size && field[i] == ' ') ++i;
+    bool negative = false;
+    if (i < size && (field[i] == '-' || field[i] == '+')) negative = field[i++] == '-';
+    std::uint64_t mantissa = 0;
+    std::size_t digits = 0;
+    std::size_t point_at = size;
+    bool plain = true;
+    for (; i < size; ++i) {
+      const char c = field[i];
+      if (c >= '0' && c <= '9') {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+        ++digits;
+      } else if (c == '.' && point_at == size) {
+        point_at = i;
+      } else {
+        plain = false;
+        break;
+      }
+    }
+    if (plain && digits > 0 && digits <= 16 && mantissa <= (std::uint64_t{1} << 53)) {
+      const std::size_t places = point_at == size ? static_cast<std::size_t>(decimals) : size - point_at - 1;
+      const double magnitude = static_cast<double>(mantissa) / EXACT_POWERS[places];
+      // A field without a significant digit is +0.0 whatever its sign.
+      const double value = mantissa == 0 ? 0.0 : negative ? -magnitude : magnitude;
+      return {value, ParseStatus::ok, ParseReason::none, size};
+    }
+  }
+  return parse_fixed_in_full(field, decimals, blanks_ignored);
+}
 
 /// Fills `area` of `length` bytes from a character field: right part if shorter, blank-padded if longer.
 void parse_characters(std::string_view field, char* area, std::size_t length) noexcept;

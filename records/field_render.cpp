@@ -510,6 +510,10 @@ FixedDigits fixed_digits(double value, int decimals, std::size_t max_digits, cha
   }
 }
 
+namespace {
+FieldOutcome render_below_one(double value, std::size_t d, std::size_t width, char* columns) noexcept;
+}  // namespace
+
 FieldOutcome render_fixed(double value, std::size_t width, int decimals, char* columns) noexcept {
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const bool negative = (bits >> 63) != 0;
@@ -527,7 +531,14 @@ FieldOutcome render_fixed(double value, std::size_t width, int decimals, char* c
   if (biased == 0) return lay_out(nullptr, 0, false, d, width, columns);
 
   if (biased >= EXPONENT_BIAS) return render_at_least_one(bits, d, width, columns);
+  return render_below_one(value, d, width, columns);
+}
 
+namespace {
+
+/// Renders 0 < |x| < 1 through the scaled digit generator, in the scratch area.
+FieldOutcome render_below_one(double value, std::size_t d, std::size_t width, char* columns) noexcept {
+  const auto decimals = static_cast<int>(d);
   // Digits go to `at`; the bytes from d places left of it to `width` places right of it stay
   // '0' except for the digits, so fraction digits of E < 0 are read straight from the area.
   char fixed_area[SCRATCH_SIZE];
@@ -549,5 +560,7 @@ FieldOutcome render_fixed(double value, std::size_t width, int decimals, char* c
   if (digits.treated_as_zero) return lay_out(nullptr, 0, false, d, width, columns);
   return lay_out(digits.first, digits.exponent, digits.negative, d, width, columns);
 }
+
+}  // namespace
 
 }  // namespace records

@@ -51,21 +51,33 @@ struct InputItem {
   static InputItem of(char* area, std::size_t length) noexcept { return {ItemKind::characters, area, length}; }
 };
 
-/// One value handed to the record writer.
+/// One value handed to the record writer; `kind` says which member holds it.
 struct OutputItem {
   ItemKind kind;
-  std::int32_t integer;
-  double real;
-  const char* bytes;
-  std::size_t length;
+  union {
+    std::int32_t integer;
+    double real;
+    const char* bytes;
+  };
+  std::size_t length;  ///< bytes of a characters value
 
   /// A 32-bit integer value.
-  static constexpr OutputItem of(std::int32_t value) noexcept { return {ItemKind::integer, value, 0.0, nullptr, 0}; }
+  static constexpr OutputItem of(std::int32_t value) noexcept {
+    OutputItem item{ItemKind::integer, {}, 0};
+    item.integer = value;
+    return item;
+  }
   /// A 64-bit real value.
-  static constexpr OutputItem of(double value) noexcept { return {ItemKind::real, 0, value, nullptr, 0}; }
+  static constexpr OutputItem of(double value) noexcept {
+    OutputItem item{ItemKind::real, {}, 0};
+    item.real = value;
+    return item;
+  }
   /// `length` bytes of text, one column each.
   static constexpr OutputItem of(const char* bytes, std::size_t length) noexcept {
-    return {ItemKind::characters, 0, 0.0, bytes, length};
+    OutputItem item{ItemKind::characters, {}, length};
+    item.bytes = bytes;
+    return item;
   }
 };
 

@@ -222,7 +222,8 @@ ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection
 }
 
 void release_unit(std::int32_t unit_number) noexcept {
-  if (UnitConnection* unit = find_unit(unit_number); unit != nullptr) busy_mark(unit_number, *unit).store(false);
+  if (UnitConnection* unit = find_unit(unit_number); unit != nullptr)
+    busy_mark(unit_number, *unit).store(false, std::memory_order_release);
 }
 
 UnitConnection* find_unit(std::int32_t unit_number) noexcept {

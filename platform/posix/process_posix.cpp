@@ -2,10 +2,10 @@
 // console events (SIGINT, SIGQUIT, SIGHUP) taken by sigwait on a thread of their own,
 // processor faults on an alternate signal stack, and the stack walker.
 #include <dlfcn.h>
-#include <sched.h>
 #include <execinfo.h>
 #include <fenv.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -26,7 +26,6 @@ pthread_t event_thread{};
 bool event_thread_started = false;
 bool files_unshared = false;
 FaultHandler fault_handler = nullptr;
-
 
 /// Copies at most `size - 1` bytes of `text` and a NUL; returns the bytes copied.
 std::size_t copy_text(const char* text, char* out, std::size_t size) noexcept {

@@ -246,7 +246,8 @@ TEST(ProcessorFaultDeathTest, OtherFaultsAreRow172WithTheirCode) {
         start_run();
         std::raise(SIGILL);
       },
-      ::testing::ExitedWithCode(172), "^korv2dunta: severe \\(172\\): Program Exception - exception code = 0x4 \\(4\\)\r\n");
+      ::testing::ExitedWithCode(172),
+      "^korv2dunta: severe \\(172\\): Program Exception - exception code = 0x4 \\(4\\)\r\n");
 }
 
 }  // namespace
