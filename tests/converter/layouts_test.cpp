@@ -18,6 +18,7 @@
 #include "converter/layouts.h"
 #include "records/diagnostics.h"
 #include "records/units.h"
+#include "tests/support/scratch_directory.h"
 
 namespace converter {
 namespace {
@@ -44,37 +45,11 @@ std::string example_line(char filler = ' ') {
   return line;
 }
 
-std::string escape_regex(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    if (std::strchr(".[]{}()\\*+?|^$", c) != nullptr) escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
-const std::string TRACEBACK =
-    "Image              PC        Routine            Line        Source             \n"
-    "([^\n]{17}  [0-9A-F]{8,}  [^\n]{17}  [^\n]{10}  [^\n]*\n)*";
-
 /// A scratch current directory holding the two line lists; tests connect the units as the
 /// driver does.
-class LayoutTest : public ::testing::Test {
+class LayoutTest : public test_support::ScratchDirectoryTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korv-layouts-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(directory_);
-    // A context line left by an earlier test in this process must not reach this one.
-    records::set_diagnostic_note(nullptr);
-  }
-  void TearDown() override {
-    records::close_all_units();
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(directory_);
-  }
+  void SetUp() override { ScratchDirectoryTest::SetUp(); }
 
   static std::string slurp(std::string_view name) {
     std::ifstream in(std::string(name), std::ios::binary);
@@ -98,9 +73,6 @@ class LayoutTest : public ::testing::Test {
         0);
   }
   std::string input_path() const { return directory_ + "/" + std::string(INPUT_FILE_NAME); }
-
-  std::string directory_;
-  std::filesystem::path previous_;
 };
 
 // ---- the input layout ----------------------------------------------------------------------
@@ -335,9 +307,10 @@ TEST_F(InputLayoutDeathTest, BadNumericFieldEndsTheRunNamingRecordAndColumns) {
       }
     };
     EXPECT_EXIT(read_all(), ::testing::ExitedWithCode(64),
-                "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " + escape_regex(input_path()) +
-                    "\r\n" + TRACEBACK + "korv2dunta: record 2, columns " + test.columns + ": \"" +
-                    escape_regex(test.text) + "\"\n$");
+                "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
+                    test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK +
+                    "korv2dunta: record 2, columns " + test.columns + ": \"" + test_support::escape_regex(test.text) +
+                    "\"\n$");
     records::close_all_units();
   }
 }
@@ -510,8 +483,9 @@ TEST_F(ConversionRunDeathTest, EarlierRecordsReachTheFileBeforeABadField) {
   place(bad, 21, " x1");
   put(INPUT_FILE_NAME, example_line() + "\r\n" + example_line() + "\r\n" + bad + "\r\n" + example_line() + "\r\n");
   EXPECT_EXIT(convert_line_list(), ::testing::ExitedWithCode(64),
-              "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " + escape_regex(input_path()) +
-                  "\r\n" + TRACEBACK + "korv2dunta: record 3, columns 21-23: \" x1\"\n$");
+              "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
+                  test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK +
+                  "korv2dunta: record 3, columns 21-23: \" x1\"\n$");
   const std::string output = slurp(OUTPUT_FILE_NAME);
   ASSERT_EQ(output.size(), 2u * 68u);
   EXPECT_EQ(output.substr(0, 68), output.substr(68));

@@ -22,6 +22,7 @@
 #include "records/diagnostics.h"
 #include "records/reader.h"
 #include "records/units.h"
+#include "tests/support/scratch_directory.h"
 
 namespace records {
 namespace {
@@ -90,44 +91,17 @@ std::string pattern_line(std::size_t length, std::size_t seed) {
   return line;
 }
 
-std::string escape_regex(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    if (std::strchr(".[]{}()\\*+?|^$", c) != nullptr) escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
-/// The traceback that follows every severe diagnostic line: the header and its rows.
-const std::string TRACEBACK =
-    "Image              PC        Routine            Line        Source             \n"
-    "([^\n]{17}  [0-9A-F]{8,}  [^\n]{17}  [^\n]{10}  [^\n]*\n)*";
-
 // ---- fixture -------------------------------------------------------------------------------
 
 /// A scratch current directory, a clean unit table and the native file calls for each test.
-class ReaderTest : public ::testing::Test {
+class ReaderTest : public test_support::ScratchDirectoryTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/korv-reader-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(directory_);
+    ScratchDirectoryTest::SetUp();
     read_piece = 0;
-    // A context line left by an earlier test in this process must not reach this one.
-    set_diagnostic_note(nullptr);
     read_requests.clear();
   }
-  void TearDown() override {
-    close_all_units();
-    platform::file_calls() = platform::native_file_calls();
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(directory_);
-  }
 
-  static void put(const std::string& name, const std::string& bytes) { std::ofstream(name, std::ios::binary) << bytes; }
   /// Writes the input file and connects unit 55 to it as the converter does.
   void connect_input(const std::string& bytes, BlankMode blanks = BlankMode::null) {
     put("in.txt", bytes);
@@ -167,9 +141,6 @@ class ReaderTest : public ::testing::Test {
     }
     return read_record(UNIT, layout, items, ERROR_BRANCH);
   }
-
-  std::string directory_;
-  std::filesystem::path previous_;
 };
 
 // ---- record framing ------------------------------------------------------------------------
@@ -750,7 +721,7 @@ TEST_F(ReadConditionsDeathTest, FailedReadPrintsThePlatformText) {
   platform::file_calls().read = failing_read;
   EXPECT_EXIT((void)read_record(UNIT, {}, {}, END_BRANCH), ::testing::ExitedWithCode(39),
               "^korv2dunta: Input/output error\r\nkorv2dunta: severe \\(39\\): error during read, unit 55, file " +
-                  escape_regex(input_path()) + "\r\n" + TRACEBACK + "$");
+                  test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK + "$");
 }
 
 TEST_F(ReadConditionsDeathTest, BufferThatCannotDoubleIsRecordTooLong) {
@@ -772,8 +743,8 @@ TEST_F(ReadConditionsDeathTest, BufferThatCannotDoubleIsRecordTooLong) {
     (void)read_record(UNIT, {}, {}, END_BRANCH);
   };
   EXPECT_EXIT(limited_read(), ::testing::ExitedWithCode(22),
-              "^korv2dunta: severe \\(22\\): input record too long, unit 55, file " + escape_regex(input_path()) +
-                  "\r\n" + TRACEBACK + "$");
+              "^korv2dunta: severe \\(22\\): input record too long, unit 55, file " +
+                  test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK + "$");
 }
 
 TEST_F(ReadConditionsDeathTest, ConversionErrorNamesRecordColumnsAndText) {
@@ -799,8 +770,8 @@ TEST_F(ReadConditionsDeathTest, ConversionErrorNamesRecordColumnsAndText) {
       }
     };
     EXPECT_EXIT(read_all(), ::testing::ExitedWithCode(64),
-                "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " + escape_regex(input_path()) +
-                    "\r\n" + TRACEBACK + test.note + "$");
+                "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
+                    test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK + test.note + "$");
     close_all_units();
   }
 }
@@ -816,7 +787,8 @@ TEST_F(ReadConditionsDeathTest, ContextLineBelongsOnlyToItsOwnConversionError) {
   ASSERT_EQ(read_record(UNIT, layout, items, ERROR_BRANCH), status_of(64));
   platform::file_calls().read = failing_read;
   EXPECT_EXIT((void)read_record(UNIT, layout, items, END_BRANCH), ::testing::ExitedWithCode(39),
-              "error during read, unit 55, file " + escape_regex(input_path()) + "\r\n" + TRACEBACK + "$");
+              "error during read, unit 55, file " + test_support::escape_regex(input_path()) + "\r\n" +
+                  test_support::TRACEBACK + "$");
 }
 
 }  // namespace

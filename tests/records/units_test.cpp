@@ -14,6 +14,7 @@
 
 #include "records/diagnostics.h"
 #include "records/units.h"
+#include "tests/support/scratch_directory.h"
 
 namespace records {
 namespace {
@@ -21,34 +22,11 @@ namespace {
 constexpr StatementBranches ERROR_BRANCH{false, false, true, false};
 
 /// A scratch current directory and a clean unit table for each test.
-class UnitsTest : public ::testing::Test {
+class UnitsTest : public test_support::ScratchDirectoryTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/korv-units-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(directory_);
-  }
-  void TearDown() override {
-    close_all_units();
-    platform::file_calls() = platform::native_file_calls();
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(directory_);
-  }
-  static std::string slurp(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
-  static void put(const std::string& name, const std::string& bytes) { std::ofstream(name, std::ios::binary) << bytes; }
   std::int32_t connect(std::int32_t unit, std::string_view name, FileStatus status = FileStatus::unknown) {
     return connect_unit({unit, name, BlankMode::null, status}, ERROR_BRANCH);
   }
-
-  std::string directory_;
-  std::filesystem::path previous_;
 };
 
 TEST_F(UnitsTest, MissingFileIsCreatedEmpty) {

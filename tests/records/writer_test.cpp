@@ -17,6 +17,7 @@
 #include "records/diagnostics.h"
 #include "records/units.h"
 #include "records/writer.h"
+#include "tests/support/scratch_directory.h"
 
 namespace records {
 namespace {
@@ -48,55 +49,20 @@ platform::OpenResult refuse_writing(const char* path, platform::OpenAccess acces
   return platform::native_file_calls().open(path, access, creation);
 }
 
-std::string escape_regex(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    if (std::strchr(".[]{}()\\*+?|^$", c) != nullptr) escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
-const std::string TRACEBACK =
-    "Image              PC        Routine            Line        Source             \n"
-    "([^\n]{17}  [0-9A-F]{8,}  [^\n]{17}  [^\n]{10}  [^\n]*\n)*";
-
 /// A scratch current directory with unit 58 connected to "out.txt", its writes recorded.
-class WriterTest : public ::testing::Test {
+class WriterTest : public test_support::ScratchDirectoryTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/korv-writer-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(directory_);
+    ScratchDirectoryTest::SetUp();
     writes.clear();
     platform::file_calls().write = recording_write;
-    // A context line left by an earlier test in this process must not reach this one.
-    set_diagnostic_note(nullptr);
-  }
-  void TearDown() override {
-    close_all_units();
-    platform::file_calls() = platform::native_file_calls();
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(directory_);
   }
 
-  static std::string slurp(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
-  static void put(const std::string& name, const std::string& bytes) { std::ofstream(name, std::ios::binary) << bytes; }
   static void connect_output() {
     ASSERT_EQ(connect_unit({UNIT, "out.txt", BlankMode::null, FileStatus::unknown}, ERROR_BRANCH), 0);
   }
   std::string output_path() const { return directory_ + "/out.txt"; }
   static std::string blanks(std::size_t count) { return std::string(count, ' '); }
-
-  std::string directory_;
-  std::filesystem::path previous_;
 };
 
 // ---- framing and columns -------------------------------------------------------------------
@@ -300,8 +266,8 @@ TEST_F(WriteConditionsDeathTest, ReadOnlyUnitDiagnostic) {
   const FieldSpec layout[] = {FieldSpec::integer(2)};
   const OutputItem items[] = {OutputItem::of(1)};
   EXPECT_EXIT((void)write_record(UNIT, layout, items, QUIET), ::testing::ExitedWithCode(47),
-              "^korv2dunta: severe \\(47\\): write to READONLY file, unit 58, file " + escape_regex(output_path()) +
-                  "\r\n" + TRACEBACK + "$");
+              "^korv2dunta: severe \\(47\\): write to READONLY file, unit 58, file " +
+                  test_support::escape_regex(output_path()) + "\r\n" + test_support::TRACEBACK + "$");
   EXPECT_EQ(slurp("out.txt"), "old\r\n");
 }
 
@@ -329,7 +295,7 @@ TEST_F(WriteConditionsDeathTest, KindMismatchDiagnostic) {
   const OutputItem bad[] = {OutputItem::of(1), OutputItem::of(2)};
   EXPECT_EXIT((void)write_record(UNIT, layout, bad, QUIET), ::testing::ExitedWithCode(61),
               "^korv2dunta: severe \\(61\\): format/variable-type mismatch, unit 58, file " +
-                  escape_regex(output_path()) + "\r\n" + TRACEBACK + "$");
+                  test_support::escape_regex(output_path()) + "\r\n" + test_support::TRACEBACK + "$");
   // Earlier records stay in the file.
   EXPECT_EQ(slurp("out.txt"), " 1  2.00\r\n");
 }
@@ -354,7 +320,7 @@ TEST_F(WriteConditionsDeathTest, FailedWriteDiagnostic) {
   EXPECT_EXIT(
       (void)write_record(UNIT, layout, items, QUIET), ::testing::ExitedWithCode(38),
       "^korv2dunta: No space left on device\r\nkorv2dunta: severe \\(38\\): error during write, unit 58, file " +
-          escape_regex(output_path()) + "\r\n" + TRACEBACK + "$");
+          test_support::escape_regex(output_path()) + "\r\n" + test_support::TRACEBACK + "$");
 }
 
 TEST_F(WriteConditionsDeathTest, AreaThatCannotGrowIs66) {
@@ -382,7 +348,7 @@ TEST_F(WriteConditionsDeathTest, AreaThatCannotGrowIs66) {
   };
   EXPECT_EXIT(limited_write(), ::testing::ExitedWithCode(66),
               "^korv2dunta: severe \\(66\\): output statement overflows record, unit 58, file " +
-                  escape_regex(output_path()) + "\r\n" + TRACEBACK + "$");
+                  test_support::escape_regex(output_path()) + "\r\n" + test_support::TRACEBACK + "$");
   EXPECT_EQ(slurp("out.txt"), "old\r\n");
 }
 

@@ -1,0 +1,70 @@
+// Shared by the record-layer and converter tests: a scratch current directory with a clean
+// unit table and the native file calls, file helpers, and the pattern of a diagnostic's
+// traceback.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/platform.h"
+#include "records/diagnostics.h"
+#include "records/units.h"
+
+namespace test_support {
+
+/// Escapes the characters that a death test's regular expression would read as operators.
+inline std::string escape_regex(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (std::strchr(".[]{}()\\*+?|^$", c) != nullptr) escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+/// The traceback that follows every severe diagnostic line: the header and its rows.
+inline const std::string TRACEBACK =
+    "Image              PC        Routine            Line        Source             \n"
+    "([^\n]{17}  [0-9A-F]{8,}  [^\n]{17}  [^\n]{10}  [^\n]*\n)*";
+
+/// Each test runs in a fresh current directory; whatever it connected is closed, the file calls
+/// it replaced are restored and a context line it left is dropped.
+class ScratchDirectoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korv-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    directory_ = pattern;
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(directory_);
+    records::set_diagnostic_note(nullptr);
+  }
+  void TearDown() override {
+    records::close_all_units();
+    platform::file_calls() = platform::native_file_calls();
+    records::set_diagnostic_note(nullptr);
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(directory_);
+  }
+
+  /// The whole content of a file of the directory.
+  static std::string slurp(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+  /// Writes a file of the directory.
+  static void put(const std::string& name, const std::string& bytes) { std::ofstream(name, std::ios::binary) << bytes; }
+
+  std::string directory_;
+  std::filesystem::path previous_;
+};
+
+}  // namespace test_support
