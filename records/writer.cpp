@@ -159,10 +159,7 @@ std::int32_t write_statement(std::int32_t unit_number, RecordLayout layout, cons
   if (const ConditionCode written = write_record_bytes(*unit, record, length + 2); written != ConditionCode::success) {
     return fail(written);
   }
-  if (value_overflowed) {
-    constexpr auto OUTPUT_CONVERSION = ConditionCode::output_conversion;
-    return fail(OUTPUT_CONVERSION);
-  }
+  if (value_overflowed) return fail(ConditionCode::output_conversion);
   release_unit(unit_number);
   return 0;
 }
@@ -178,10 +175,6 @@ std::int32_t write_compiled_record(std::int32_t unit_number, const CompiledLayou
                                    std::span<const OutputItem> items, const StatementBranches& branches) noexcept {
   return write_statement(unit_number, layout.fields, &layout, items, branches);
 }
-
-}  // namespace records
-
-namespace records {
 
 std::int32_t empty_if_unwritten(std::int32_t unit_number, const StatementBranches& branches) noexcept {
   UnitConnection* unit = nullptr;

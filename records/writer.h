@@ -23,10 +23,6 @@ std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::sp
 std::int32_t write_compiled_record(std::int32_t unit_number, const CompiledLayout& layout,
                                    std::span<const OutputItem> items, const StatementBranches& branches) noexcept;
 
-}  // namespace records
-
-namespace records {
-
 /// Ends output on a unit that no record reached: a disk file connected for writing is cut to
 /// empty, so a run that wrote nothing leaves nothing of an earlier run behind. Returns 0 or
 /// the status of a condition handed back.
