@@ -2,7 +2,6 @@
 // write_output_record on real files in a scratch directory: which columns feed which value,
 // what a short, comma-bearing or bad line reads as, and the exact 68 bytes of every record.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -72,7 +71,7 @@ class LayoutTest : public test_support::ScratchDirectoryTest {
                               ERROR_BRANCH),
         0);
   }
-  std::string input_path() const { return directory_ + "/" + std::string(INPUT_FILE_NAME); }
+  std::string input_path() const { return full_path(std::string(INPUT_FILE_NAME)); }
 };
 
 // ---- the input layout ----------------------------------------------------------------------
@@ -277,6 +276,7 @@ TEST_F(InputLayout, CommaInTheFrequencyEndsIt) {
 }
 
 TEST_F(InputLayoutDeathTest, BadNumericFieldEndsTheRunNamingRecordAndColumns) {
+  KORV_SKIP_DEATH_TEST_ON_WINDOWS();
   struct Case {
     std::size_t column;
     const char* text;  // the whole field
@@ -306,11 +306,11 @@ TEST_F(InputLayoutDeathTest, BadNumericFieldEndsTheRunNamingRecordAndColumns) {
       while (read_input_record(record)) {
       }
     };
-    EXPECT_EXIT(read_all(), ::testing::ExitedWithCode(64),
-                "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
-                    test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK +
-                    "korv2dunta: record 2, columns " + test.columns + ": \"" + test_support::escape_regex(test.text) +
-                    "\"\n$");
+    EXPECT_EXIT(
+        read_all(), ::testing::ExitedWithCode(test_support::exit_status_of(records::ConditionCode::input_conversion)),
+        "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
+            test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK +
+            "korv2dunta: record 2, columns " + test.columns + ": \"" + test_support::escape_regex(test.text) + "\"\n$");
     records::close_all_units();
   }
 }
@@ -479,10 +479,12 @@ TEST_F(ConversionRun, LinesAfterControlZAreNeverReached) {
 }
 
 TEST_F(ConversionRunDeathTest, EarlierRecordsReachTheFileBeforeABadField) {
+  KORV_SKIP_DEATH_TEST_ON_WINDOWS();
   std::string bad = example_line();
   place(bad, 21, " x1");
   put(INPUT_FILE_NAME, example_line() + "\r\n" + example_line() + "\r\n" + bad + "\r\n" + example_line() + "\r\n");
-  EXPECT_EXIT(convert_line_list(), ::testing::ExitedWithCode(64),
+  EXPECT_EXIT(convert_line_list(),
+              ::testing::ExitedWithCode(test_support::exit_status_of(records::ConditionCode::input_conversion)),
               "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
                   test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK +
                   "korv2dunta: record 3, columns 21-23: \" x1\"\n$");
