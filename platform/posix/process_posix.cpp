@@ -2,13 +2,13 @@
 // console events (SIGINT, SIGQUIT, SIGHUP) taken by sigwait on a thread of their own,
 // processor faults on an alternate signal stack, and the stack walker.
 #include <dlfcn.h>
-#include <execinfo.h>
 #include <fenv.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <ucontext.h>
 #include <unistd.h>
+#include <unwind.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -36,6 +36,34 @@ std::size_t copy_text(const char* text, char* out, std::size_t size) noexcept {
   }
   out[length] = '\0';
   return length;
+}
+
+/// State of one stack walk: where the return addresses go, and how many frames to leave out.
+struct StackWalk {
+  void** frames;
+  std::size_t capacity;
+  std::size_t skip;
+  std::size_t count;
+};
+
+_Unwind_Reason_Code collect_frame(struct _Unwind_Context* context, void* argument) noexcept {
+  auto* walk = static_cast<StackWalk*>(argument);
+  const _Unwind_Ptr pc = _Unwind_GetIP(context);
+  if (pc == 0 || walk->count == walk->capacity) return _URC_END_OF_STACK;
+  if (walk->skip > 0) {
+    --walk->skip;
+    return _URC_NO_REASON;
+  }
+  walk->frames[walk->count++] = reinterpret_cast<void*>(pc);
+  return _URC_NO_REASON;
+}
+
+/// Walks the calling thread's stack with the unwinder linked into the program: unlike the C
+/// library's walker it loads nothing at its first use, which also keeps start-up short.
+std::size_t walk_stack(void** frames, std::size_t capacity, std::size_t skip) noexcept {
+  StackWalk walk{frames, capacity, skip, 0};
+  _Unwind_Backtrace(collect_frame, &walk);
+  return walk.count;
 }
 
 /// The event number of a console signal, or -1 for any other signal.
@@ -99,7 +127,7 @@ void on_fault(int signal_number, siginfo_t* info, void* context) noexcept {
   }
 
   void* frames[MAX_FRAMES + 8];
-  std::size_t count = static_cast<std::size_t>(::backtrace(frames, static_cast<int>(MAX_FRAMES + 8)));
+  std::size_t count = walk_stack(frames, MAX_FRAMES + 8, 0);
   // Start the traceback at the faulting instruction, dropping this handler's own frames.
   const std::uintptr_t pc = registers.pc;
   std::size_t first = 0;
@@ -182,10 +210,6 @@ std::uint32_t console_event_exit_status(std::uint32_t event) noexcept {
 
 void install_fault_handler(FaultHandler handler) noexcept {
   fault_handler = handler;
-  // Load the unwinder now: its first use allocates, which a fault handler must not do.
-  void* warm_up[2];
-  ::backtrace(warm_up, 2);
-
   // A stack overflow leaves no room on the stack itself: faults run on a stack of their own.
   static constexpr std::size_t ALT_STACK_SIZE = 1u << 16;
   static char alternate_stack[ALT_STACK_SIZE];
@@ -208,13 +232,8 @@ void install_fault_handler(FaultHandler handler) noexcept {
 void mask_float_exceptions() noexcept { ::fedisableexcept(FE_ALL_EXCEPT); }
 
 std::size_t capture_stack(void** frames, std::size_t capacity, std::size_t skip) noexcept {
-  void* all[MAX_FRAMES + 16];
-  const std::size_t wanted = capacity + skip + 1 < MAX_FRAMES + 16 ? capacity + skip + 1 : MAX_FRAMES + 16;
-  const auto count = static_cast<std::size_t>(::backtrace(all, static_cast<int>(wanted)));
   // Leave out this function's own frame as well as the caller's `skip`.
-  std::size_t taken = 0;
-  for (std::size_t i = skip + 1; i < count && taken < capacity; ++i) frames[taken++] = all[i];
-  return taken;
+  return walk_stack(frames, capacity, skip + 1);
 }
 
 void describe_frame(const void* pc, FrameInfo* info) noexcept {
