@@ -3,6 +3,7 @@
 // processor faults on an alternate signal stack, and the stack walker.
 #include <dlfcn.h>
 #include <fenv.h>
+#include <link.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <unwind.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -36,6 +38,28 @@ std::size_t copy_text(const char* text, char* out, std::size_t size) noexcept {
   }
   out[length] = '\0';
   return length;
+}
+
+/// Finds the loaded object whose segments hold info->pc: its name (the program's own name for
+/// the main program) and the pc relative to its load address.
+void describe_by_segments(FrameInfo* info) noexcept {
+  const auto visit = [](struct dl_phdr_info* object, std::size_t, void* argument) noexcept -> int {
+    auto* frame = static_cast<FrameInfo*>(argument);
+    for (ElfW(Half) i = 0; i < object->dlpi_phnum; ++i) {
+      const ElfW(Phdr)& segment = object->dlpi_phdr[i];
+      if (segment.p_type != PT_LOAD) continue;
+      const std::uintptr_t start = object->dlpi_addr + segment.p_vaddr;
+      if (frame->pc < start || frame->pc - start >= segment.p_memsz) continue;
+      const char* name =
+          object->dlpi_name != nullptr && object->dlpi_name[0] != '\0' ? object->dlpi_name : program_invocation_name;
+      const char* slash = name != nullptr ? std::strrchr(name, '/') : nullptr;
+      if (name != nullptr) copy_text(slash != nullptr ? slash + 1 : name, frame->module, sizeof frame->module);
+      frame->pc -= object->dlpi_addr;
+      return 1;
+    }
+    return 0;
+  };
+  ::dl_iterate_phdr(visit, info);
 }
 
 /// State of one stack walk: where the return addresses go, and how many frames to leave out.
@@ -241,7 +265,12 @@ void describe_frame(const void* pc, FrameInfo* info) noexcept {
   info->routine[0] = '\0';
   info->pc = reinterpret_cast<std::uintptr_t>(pc);
   Dl_info found{};
-  if (::dladdr(pc, &found) == 0) return;
+  if (::dladdr(pc, &found) == 0) {
+    // A statically linked program has no dynamic symbol table for dladdr; its own code is
+    // still found among the loaded segments.
+    describe_by_segments(info);
+    return;
+  }
   if (found.dli_fname != nullptr) {
     const char* slash = std::strrchr(found.dli_fname, '/');
     copy_text(slash != nullptr ? slash + 1 : found.dli_fname, info->module, sizeof info->module);
