@@ -26,28 +26,28 @@ class BoundedText {
   std::size_t length_ = 0;
 };
 
-struct Spec {
+struct Directive {
   bool left = false;
   std::size_t width = 0;
   bool has_precision = false;
   std::size_t precision = 0;
 };
 
-/// Lays `body` (with an optional leading sign) out in the field described by `spec`.
-void emit_padded(BoundedText& text, const Spec& spec, const char* sign, const char* body, std::size_t body_length,
-                 std::size_t zeros) noexcept {
+/// Lays `body` (with an optional leading sign) out in the field described by `directive`.
+void emit_padded(BoundedText& text, const Directive& directive, const char* sign, const char* body,
+                 std::size_t body_length, std::size_t zeros) noexcept {
   std::size_t sign_length = 0;
   while (sign[sign_length] != '\0') ++sign_length;
   const std::size_t total = sign_length + zeros + body_length;
-  const std::size_t padding = spec.width > total ? spec.width - total : 0;
-  if (!spec.left) text.put_repeated(' ', padding);
+  const std::size_t padding = directive.width > total ? directive.width - total : 0;
+  if (!directive.left) text.put_repeated(' ', padding);
   for (std::size_t i = 0; i < sign_length; ++i) text.put(sign[i]);
   text.put_repeated('0', zeros);
   for (std::size_t i = 0; i < body_length; ++i) text.put(body[i]);
-  if (spec.left) text.put_repeated(' ', padding);
+  if (directive.left) text.put_repeated(' ', padding);
 }
 
-void emit_integer(BoundedText& text, const Spec& spec, std::uint64_t magnitude, bool negative, unsigned base,
+void emit_integer(BoundedText& text, const Directive& directive, std::uint64_t magnitude, bool negative, unsigned base,
                   bool upper) noexcept {
   const char* digits_of = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];
@@ -58,8 +58,8 @@ void emit_integer(BoundedText& text, const Spec& spec, std::uint64_t magnitude, 
     magnitude /= base;
   } while (magnitude != 0);
   for (std::size_t i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
-  const std::size_t zeros = spec.has_precision && spec.precision > count ? spec.precision - count : 0;
-  emit_padded(text, spec, negative ? "-" : "", digits, count, zeros);
+  const std::size_t zeros = directive.has_precision && directive.precision > count ? directive.precision - count : 0;
+  emit_padded(text, directive, negative ? "-" : "", digits, count, zeros);
 }
 
 }  // namespace
@@ -79,16 +79,17 @@ std::size_t format_text(char* out, std::size_t out_size, const char* format, std
       text.put('%');
       continue;
     }
-    Spec spec;
+    Directive directive;
     if (*p == '-') {
-      spec.left = true;
+      directive.left = true;
       ++p;
     }
-    while (*p >= '0' && *p <= '9') spec.width = spec.width * 10 + static_cast<std::size_t>(*p++ - '0');
+    while (*p >= '0' && *p <= '9') directive.width = directive.width * 10 + static_cast<std::size_t>(*p++ - '0');
     if (*p == '.') {
-      spec.has_precision = true;
+      directive.has_precision = true;
       ++p;
-      while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + static_cast<std::size_t>(*p++ - '0');
+      while (*p >= '0' && *p <= '9')
+        directive.precision = directive.precision * 10 + static_cast<std::size_t>(*p++ - '0');
     }
     while (*p == 'l' || *p == 'h') ++p;
     const FormatArg arg = (*p == '\0') ? FormatArg{} : take();
@@ -98,20 +99,20 @@ std::size_t format_text(char* out, std::size_t out_size, const char* format, std
         const std::int64_t value = arg.kind == FormatArg::Kind::integer ? arg.integer : 0;
         const std::uint64_t magnitude =
             value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-        emit_integer(text, spec, magnitude, value < 0, 10, false);
+        emit_integer(text, directive, magnitude, value < 0, 10, false);
         break;
       }
       case 'x':
       case 'X': {
         const std::uint64_t value = arg.kind == FormatArg::Kind::integer ? static_cast<std::uint64_t>(arg.integer) : 0;
-        emit_integer(text, spec, value, false, 16, *p == 'X');
+        emit_integer(text, directive, value, false, 16, *p == 'X');
         break;
       }
       case 's': {
         const char* value = arg.kind == FormatArg::Kind::text && arg.text != nullptr ? arg.text : "";
         std::size_t length = 0;
-        while (value[length] != '\0' && (!spec.has_precision || length < spec.precision)) ++length;
-        emit_padded(text, spec, "", value, length, 0);
+        while (value[length] != '\0' && (!directive.has_precision || length < directive.precision)) ++length;
+        emit_padded(text, directive, "", value, length, 0);
         break;
       }
       case '\0': return text.finish();
