@@ -348,7 +348,9 @@ void close_all_units() noexcept {
     slot.connection.store(nullptr);
     free_connection_memory(*unit);
     delete unit;
-    slot.busy.store(false);
+    // Once the run is ending the slot stays claimed: a statement that looked the unit up just
+    // before it was freed then finds it busy and waits for the exit instead of using it.
+    if (!run_ending.load()) slot.busy.store(false);
   }
   for (UnitConnection*& chain : hash_chains) {
     UnitConnection** link = &chain;
