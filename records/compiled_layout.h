@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <iterator>
 #include <span>
 #include <string_view>
@@ -44,7 +45,12 @@ FieldsOutcome read_from(const char* record, std::span<const InputItem> items, bo
       } else {
         parse_characters(text, static_cast<char*>(item.target), item.length);
       }
-      if (!valid) return {ConditionCode::input_conversion, OFFSET, FIELD.width, OFFSET};
+      if (!valid) {
+        // A comma ends a numeric field early and shifts the rest of the line; no field with
+        // one converts, so the check costs nothing on good lines.
+        if (std::memchr(text.data(), ',', text.size()) != nullptr) return {ConditionCode::success, 0, 0, 0, true};
+        return {ConditionCode::input_conversion, OFFSET, FIELD.width, OFFSET};
+      }
       return read_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM + 1>(record, items, blanks_ignored);
     }
   }

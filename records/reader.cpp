@@ -112,21 +112,22 @@ ConditionCode walk_full_record(InputCursor& cursor, RecordLayout layout, std::sp
 /// Walks the layout over the current record, filling items in order.
 ConditionCode walk_layout(InputCursor& cursor, RecordLayout layout, std::span<const InputItem> items,
                           bool blanks_ignored, const CompiledLayout* compiled) noexcept {
-  std::size_t span = 0;
-  if (compiled != nullptr) {
-    span = compiled->span;
-  } else {
-    for (const FieldSpec& field : layout) span += field.width;
-  }
-  if (span <= static_cast<std::size_t>(cursor.record_end - cursor.position) &&
-      std::memchr(cursor.position, ',', span) == nullptr) {
-    if (compiled == nullptr) return walk_full_record(cursor, layout, items, blanks_ignored);
+  const auto available = static_cast<std::size_t>(cursor.record_end - cursor.position);
+  if (compiled != nullptr && compiled->span <= available) {
     const FieldsOutcome read = compiled->read_whole(cursor.position, items, blanks_ignored);
-    if (read.condition == ConditionCode::input_conversion) {
-      note_bad_field(cursor, cursor.position + read.offset, read.width, read.width);
+    if (!read.needs_walk) {
+      if (read.condition == ConditionCode::input_conversion) {
+        note_bad_field(cursor, cursor.position + read.offset, read.width, read.width);
+      }
+      cursor.position += read.condition == ConditionCode::success ? read.length : read.offset;
+      return read.condition;
     }
-    cursor.position += read.condition == ConditionCode::success ? read.length : read.offset;
-    return read.condition;
+  } else if (compiled == nullptr) {
+    std::size_t span = 0;
+    for (const FieldSpec& field : layout) span += field.width;
+    if (span <= available && std::memchr(cursor.position, ',', span) == nullptr) {
+      return walk_full_record(cursor, layout, items, blanks_ignored);
+    }
   }
 
   std::size_t next_item = 0;
