@@ -147,7 +147,7 @@ TEST_P(ConversionGolden, OutputStatusAndDiagnosticMatch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ConversionGolden,
-                         ::testing::Values("examples", "mixed_species", "existing_output_cut", "bad_field_first_line",
+                         ::testing::Values("examples", "mixed_symmetry", "existing_output_cut", "bad_field_first_line",
                                            "bad_field_late_line", "bad_field_escaped", "overflow_columns",
                                            "zero_and_negative", "infinity_nan", "line_ends", "control_z_ends_input",
                                            "label_forms", "nothing_kept_empties_output", "empty_input_empties_output"),
@@ -632,7 +632,7 @@ class LocaleVariablesCleared {
 TEST(ConversionLocale, CommaDecimalLocaleChangesNoByte) {
   if (!locale_listed("de_DE.UTF-8")) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
   const LocaleVariablesCleared cleared;
-  for (const char* name : {"examples", "zero_and_negative", "mixed_species"}) {
+  for (const char* name : {"examples", "zero_and_negative", "mixed_symmetry"}) {
     SCOPED_TRACE(name);
     const std::string dir = data_dir() + "/" + name;
     const std::string input = read_bytes(dir + "/input.txt");
