@@ -77,12 +77,9 @@ FieldsOutcome fill_from(char* area, std::span<const OutputItem> items, bool& ove
       } else if constexpr (FIELD.kind == FieldKind::real) {
         if (item.kind != ItemKind::real) return {ConditionCode::type_mismatch, OFFSET, FIELD.width, high_water};
         overflowed |= render_fixed(item.real, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
-      } else if (item.kind == ItemKind::characters) {
-        render_characters(item.bytes, item.length, FIELD.width, columns);
-      } else if (item.kind == ItemKind::integer) {  // any value goes into a text field as its bytes
-        render_characters(reinterpret_cast<const char*>(&item.integer), sizeof item.integer, FIELD.width, columns);
       } else {
-        render_characters(reinterpret_cast<const char*>(&item.real), sizeof item.real, FIELD.width, columns);
+        const std::string_view bytes = item.as_bytes();  // any value goes into a text field as its bytes
+        render_characters(bytes.data(), bytes.size(), FIELD.width, columns);
       }
       return fill_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM + 1>(area, items, overflowed, OFFSET + FIELD.width);
     }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "records/condition.h"
 
@@ -78,6 +79,16 @@ struct OutputItem {
     OutputItem item{ItemKind::characters, {}, length};
     item.bytes = bytes;
     return item;
+  }
+
+  /// The bytes a text field takes from this value: the text itself, or the number's own bytes.
+  std::string_view as_bytes() const noexcept {
+    switch (kind) {
+      case ItemKind::integer: return {reinterpret_cast<const char*>(&integer), sizeof integer};
+      case ItemKind::real: return {reinterpret_cast<const char*>(&real), sizeof real};
+      case ItemKind::characters: break;
+    }
+    return {bytes, length};
   }
 };
 

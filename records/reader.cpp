@@ -87,33 +87,10 @@ ConditionCode convert_field(const FieldSpec& field, std::string_view text, bool 
   return ConditionCode::success;
 }
 
-/// The walk for a record that holds every column of the layout and no comma among them:
-/// each field is then exactly its columns, with no short field and no early end. This is
-/// the shape of every well-formed line, so it is kept lean.
-ConditionCode walk_full_record(InputCursor& cursor, RecordLayout layout, std::span<const InputItem> items,
-                               bool blanks_ignored) noexcept {
-  std::size_t next_item = 0;
-  for (const FieldSpec& field : layout) {
-    if (field.kind != FieldKind::skip) {
-      if (next_item == items.size()) break;
-      const ConditionCode converted =
-          convert_field(field, std::string_view(cursor.position, field.width), blanks_ignored, items[next_item++]);
-      if (converted != ConditionCode::success) {
-        if (converted == ConditionCode::input_conversion)
-          note_bad_field(cursor, cursor.position, field.width, field.width);
-        return converted;
-      }
-    }
-    cursor.position += field.width;
-  }
-  return ConditionCode::success;
-}
-
 /// Walks the layout over the current record, filling items in order.
 ConditionCode walk_layout(InputCursor& cursor, RecordLayout layout, std::span<const InputItem> items,
                           bool blanks_ignored, const CompiledLayout* compiled) noexcept {
-  const auto available = static_cast<std::size_t>(cursor.record_end - cursor.position);
-  if (compiled != nullptr && compiled->span <= available) {
+  if (compiled != nullptr && compiled->span <= static_cast<std::size_t>(cursor.record_end - cursor.position)) {
     const FieldsOutcome read = compiled->read_whole(cursor.position, items, blanks_ignored);
     if (!read.needs_walk) {
       if (read.condition == ConditionCode::input_conversion) {
@@ -121,12 +98,6 @@ ConditionCode walk_layout(InputCursor& cursor, RecordLayout layout, std::span<co
       }
       cursor.position += read.condition == ConditionCode::success ? read.length : read.offset;
       return read.condition;
-    }
-  } else if (compiled == nullptr) {
-    std::size_t span = 0;
-    for (const FieldSpec& field : layout) span += field.width;
-    if (span <= available && std::memchr(cursor.position, ',', span) == nullptr) {
-      return walk_full_record(cursor, layout, items, blanks_ignored);
     }
   }
 

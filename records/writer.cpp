@@ -35,39 +35,13 @@ ConditionCode render_field(const FieldSpec& field, const OutputItem& item, char*
       if (item.kind != ItemKind::real) return ConditionCode::type_mismatch;
       outcome = render_fixed(item.real, field.width, field.decimals, columns);
       return ConditionCode::success;
-    case FieldKind::characters:
+    case FieldKind::characters: {
       // Any value goes into a text field as its bytes.
-      switch (item.kind) {
-        case ItemKind::characters: render_characters(item.bytes, item.length, field.width, columns); break;
-        case ItemKind::integer:
-          render_characters(reinterpret_cast<const char*>(&item.integer), sizeof item.integer, field.width, columns);
-          break;
-        case ItemKind::real:
-          render_characters(reinterpret_cast<const char*>(&item.real), sizeof item.real, field.width, columns);
-          break;
-      }
-      outcome = FieldOutcome::fits;
+      const std::string_view bytes = item.as_bytes();
+      render_characters(bytes.data(), bytes.size(), field.width, columns);
       return ConditionCode::success;
-    case FieldKind::skip: break;
-  }
-  return ConditionCode::success;
-}
-
-/// Fills a record whose whole layout fits the area as it stands, so no field needs growth.
-ConditionCode fill_record(UnitConnection& unit, RecordLayout layout, std::span<const OutputItem> items,
-                          bool& value_overflowed) noexcept {
-  RecordBuffer& area = unit.formatting->output;
-  std::size_t next_item = 0;
-  for (const FieldSpec& field : layout) {
-    if (field.kind != FieldKind::skip) {
-      if (next_item == items.size()) break;
-      FieldOutcome outcome = FieldOutcome::fits;
-      const ConditionCode rendered = render_field(field, items[next_item++], unit.buffer + area.position, outcome);
-      if (rendered != ConditionCode::success) return rendered;
-      value_overflowed |= outcome == FieldOutcome::overflow;
-      area.high_water = area.position + field.width;
     }
-    area.position += field.width;
+    case FieldKind::skip: break;
   }
   return ConditionCode::success;
 }
@@ -80,17 +54,10 @@ ConditionCode build_record(UnitConnection& unit, RecordLayout layout, const Comp
   area.limit = area.start + unit.record_capacity - 1;
   std::memset(unit.buffer + area.start, ' ', area.limit - area.start);
 
-  std::size_t span = 0;
-  if (compiled != nullptr) {
-    span = compiled->span;
-  } else {
-    for (const FieldSpec& field : layout) span += field.width;
-  }
-  if (span < area.limit - area.position) {
-    if (compiled == nullptr) return fill_record(unit, layout, items, value_overflowed);
+  if (compiled != nullptr && compiled->span < area.limit - area.position) {
     const FieldsOutcome filled = compiled->fill_whole(unit.buffer + area.position, items, value_overflowed);
     area.high_water = area.position + filled.length;
-    area.position += span;
+    area.position += compiled->span;
     return filled.condition;
   }
 
