@@ -35,13 +35,27 @@ FieldsOutcome read_from(const char* record, std::span<const InputItem> items, bo
       if (item.kind != KIND) return {ConditionCode::type_mismatch, OFFSET, FIELD.width, OFFSET};
       bool valid = true;
       if constexpr (KIND == ItemKind::integer) {
-        const IntegerParse parsed = parse_integer(text, blanks_ignored);
-        *static_cast<std::int32_t*>(item.target) = parsed.value;
-        valid = parsed.status == ParseStatus::ok;
+        auto* target = static_cast<std::int32_t*>(item.target);
+        bool done = false;
+        if constexpr (FIELD.width <= 9) done = blanks_ignored && parse_integer_plain<FIELD.width>(text.data(), *target);
+        if (!done) {
+          const IntegerParse parsed = parse_integer(text, blanks_ignored);
+          *target = parsed.value;
+          valid = parsed.status == ParseStatus::ok;
+        }
       } else if constexpr (KIND == ItemKind::real) {
-        const FixedParse parsed = parse_fixed(text, FIELD.decimals, blanks_ignored);
-        *static_cast<double*>(item.target) = parsed.value;
-        valid = parsed.status == ParseStatus::ok;
+        auto* target = static_cast<double*>(item.target);
+        bool done = false;
+        if constexpr (FIELD.width <= 16) {
+          done = blanks_ignored && parse_fixed_plain<FIELD.width>(text.data(), FIELD.decimals, *target);
+        }
+        if (!done) {
+          const FixedParse parsed = parse_fixed(text, FIELD.decimals, blanks_ignored);
+          *target = parsed.value;
+          valid = parsed.status == ParseStatus::ok;
+        }
+      } else if (item.length == FIELD.width) {
+        std::memcpy(item.target, text.data(), FIELD.width);
       } else {
         parse_characters(text, static_cast<char*>(item.target), item.length);
       }
@@ -73,10 +87,18 @@ FieldsOutcome fill_from(char* area, std::span<const OutputItem> items, bool& ove
       char* columns = area + OFFSET;
       if constexpr (FIELD.kind == FieldKind::integer) {
         if (item.kind != ItemKind::integer) return {ConditionCode::type_mismatch, OFFSET, FIELD.width, high_water};
-        overflowed |= render_integer(item.integer, FIELD.width, columns) == FieldOutcome::overflow;
+        bool done = false;
+        if constexpr (FIELD.width <= 9) done = render_integer_plain<FIELD.width>(item.integer, columns);
+        if (!done) overflowed |= render_integer(item.integer, FIELD.width, columns) == FieldOutcome::overflow;
       } else if constexpr (FIELD.kind == FieldKind::real) {
         if (item.kind != ItemKind::real) return {ConditionCode::type_mismatch, OFFSET, FIELD.width, high_water};
-        overflowed |= render_fixed(item.real, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
+        bool done = false;
+        if constexpr (FIELD.width <= 20 && FIELD.decimals <= 9 && FIELD.decimals + 2 <= FIELD.width) {
+          done = render_fixed_plain<FIELD.width, FIELD.decimals>(item.real, columns);
+        }
+        if (!done) overflowed |= render_fixed(item.real, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
+      } else if (item.kind == ItemKind::characters && item.length == FIELD.width) {
+        std::memcpy(columns, item.bytes, FIELD.width);
       } else {
         const std::string_view bytes = item.as_bytes();  // any value goes into a text field as its bytes
         render_characters(bytes.data(), bytes.size(), FIELD.width, columns);

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 
 namespace records {
@@ -373,6 +374,75 @@ std::size_t big_integer_digits(std::uint64_t mantissa, int shift, char* digits) 
   return count;
 }
 
+/// 5^k for k = 0 .. MAX_QUICK_DECIMALS.
+constexpr int MAX_QUICK_DECIMALS = 9;
+constexpr std::uint64_t FIVE_POWERS[MAX_QUICK_DECIMALS + 1] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125};
+constexpr std::uint64_t TEN_POWERS_EXACT[MAX_QUICK_DECIMALS + 1] = {
+    1, 10, 100, 1000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
+
+/// |x| * 10^d rounded half away from zero, for x = mantissa / 2^fraction_bits with 1 <= fraction_bits
+/// <= 52, when every step fits 64 bits; nothing otherwise. Taking floor(|x| * 10^d) and the bit
+/// below it gives the same digits as writing floor(x), then d fraction digits, then rounding on
+/// what remains.
+std::optional<std::uint64_t> scaled_and_rounded(std::uint64_t mantissa, int fraction_bits, std::size_t decimals) noexcept {
+  if (decimals > static_cast<std::size_t>(MAX_QUICK_DECIMALS)) return std::nullopt;
+  const std::uint64_t five_power = FIVE_POWERS[decimals];
+  const std::uint64_t ten_power = TEN_POWERS_EXACT[decimals];
+  // fraction < 2^fb and integer < 2^(53 - fb): bound both products by their bit widths.
+  const auto bits = static_cast<std::uint64_t>(fraction_bits);
+  if (bits + std::bit_width(five_power) > 64 || 53 - bits + 1 + std::bit_width(ten_power) > 64) return std::nullopt;
+  const std::uint64_t integer = mantissa >> fraction_bits;
+  const std::uint64_t fraction = mantissa & ((std::uint64_t{1} << fraction_bits) - 1);
+  // fraction * 10^d / 2^fb = fraction * 5^d / 2^(fb - d).
+  const std::uint64_t product = fraction * five_power;
+  const int shift = fraction_bits - static_cast<int>(decimals);
+  std::uint64_t fraction_part = 0;
+  bool round_up = false;
+  if (shift > 0) {
+    fraction_part = product >> shift;
+    round_up = ((product >> (shift - 1)) & 1) != 0;
+  } else {
+    // Every fraction bit lies above the last decimal: the product scales up exactly, below 10^d.
+    fraction_part = product << -shift;
+  }
+  return integer * ten_power + fraction_part + (round_up ? 1 : 0);
+}
+
+/// Writes `scaled` / 10^d right-aligned with d decimals and the sign; asterisks when it does not fit.
+FieldOutcome lay_out_scaled(std::uint64_t scaled, bool negative, std::size_t decimals, std::size_t width,
+                            char* columns) noexcept {
+  char text[24];  // up to 20 digits, the point and the sign
+  char* first = std::end(text);
+  std::size_t written = 0;
+  while (scaled >= 100) {
+    const auto pair = static_cast<std::size_t>(scaled % 100) * 2;
+    scaled /= 100;
+    *--first = DIGIT_PAIRS[pair + 1];
+    *--first = DIGIT_PAIRS[pair];
+    written += 2;
+  }
+  if (scaled >= 10) {
+    *--first = DIGIT_PAIRS[scaled * 2 + 1];
+    *--first = DIGIT_PAIRS[scaled * 2];
+    written += 2;
+  } else {
+    *--first = static_cast<char>('0' + scaled);
+    ++written;
+  }
+  // |x| >= 1, so there are more digits than decimals: at least one stands before the point.
+  const std::size_t needed = written + 1 + (negative ? 1 : 0);
+  if (needed > width) return fill_asterisks(width, columns);
+  char* end = columns + width;
+  std::copy(std::end(text) - decimals, std::end(text), end - decimals);
+  end[-static_cast<std::ptrdiff_t>(decimals) - 1] = '.';
+  const std::size_t integer_digits = written - decimals;
+  char* integer_start = end - decimals - 1 - integer_digits;
+  std::copy_n(first, integer_digits, integer_start);
+  if (negative) *--integer_start = '-';
+  std::fill(columns, integer_start, ' ');
+  return FieldOutcome::fits;
+}
+
 /// Renders |x| >= 1 exactly: the digits of floor(x), then d fraction digits read from x's
 /// binary fraction, rounded half away from zero on what remains. For integer parts below
 /// 10^15 these are exactly the digits the scaled generator yields; beyond that its integer
@@ -381,6 +451,11 @@ FieldOutcome render_at_least_one(std::uint64_t bits, std::size_t decimals, std::
   const int exponent = static_cast<int>(biased_exponent(bits)) - EXPONENT_BIAS - 52;
   const std::uint64_t mantissa = (bits & FRACTION_MASK) | (std::uint64_t{1} << 52);
   const bool negative = (bits >> 63) != 0;
+  if (exponent < 0) {
+    if (const std::optional<std::uint64_t> scaled = scaled_and_rounded(mantissa, -exponent, decimals)) {
+      return lay_out_scaled(*scaled, negative, decimals, width, columns);
+    }
+  }
 
   // The integer digits go straight into their columns, right to left, up to the point.
   std::size_t left = width - decimals - 1;  // columns[left..) hold the point and the fraction

@@ -3,8 +3,11 @@
 // state, no exceptions.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 namespace records {
 
@@ -61,6 +64,133 @@ inline FieldOutcome render_integer(std::int32_t value, std::size_t width, char* 
 // scratch area (asterisks if that fails); narrower ones never allocate.
 /// Fixed-point real in exactly `width` columns with `decimals` digits after the point, rounded half away from zero.
 FieldOutcome render_fixed(double value, std::size_t width, int decimals, char* columns) noexcept;
+
+/// Two decimal digits for each value 0..99.
+inline constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+/// The numbers 0..99 in two columns each, right-aligned: " 0" .. " 9", "10" .. "99".
+inline constexpr char PADDED_PAIRS[] =
+    " 0 1 2 3 4 5 6 7 8 910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+    "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+
+/// Writes the N lowest decimal digits of `value`, leading zeros included, to the N bytes before `end`.
+template <std::size_t N, typename Unsigned>
+[[gnu::always_inline]] inline void put_digits(Unsigned value, char* end) noexcept {
+  for (std::size_t i = 0; i + 1 < N; i += 2) {
+    const auto pair = static_cast<std::size_t>(value % 100) * 2;
+    value /= 100;
+    end -= 2;
+    std::memcpy(end, DIGIT_PAIRS + pair, 2);
+  }
+  if constexpr (N % 2 == 1) end[-1] = static_cast<char>('0' + value % 10);
+}
+
+/// render_integer for a constant width W, unrolled for it: the labels' values (-99 .. 9999)
+/// are placed with two-column table entries. False, with the columns untouched, for others.
+template <std::size_t W>
+[[gnu::always_inline]] inline bool render_integer_plain(std::int32_t value, char* columns) noexcept {
+  const auto small = static_cast<std::uint32_t>(value);  // negative values wrap to large ones
+  if constexpr (W == 1) {
+    if (small >= 10) return false;
+    columns[0] = static_cast<char>('0' + small);
+    return true;
+  } else {
+    if (small < 100) {
+      for (std::size_t i = 0; i + 2 < W; ++i) columns[i] = ' ';
+      std::memcpy(columns + W - 2, PADDED_PAIRS + small * 2, 2);
+      return true;
+    }
+    if constexpr (W >= 4) {
+      if (small < 10000) {
+        for (std::size_t i = 0; i + 4 < W; ++i) columns[i] = ' ';
+        std::memcpy(columns + W - 4, PADDED_PAIRS + small / 100 * 2, 2);
+        std::memcpy(columns + W - 2, DIGIT_PAIRS + small % 100 * 2, 2);
+        return true;
+      }
+    }
+    const std::uint32_t magnitude = 0U - small;
+    if (value < 0 && magnitude < 10) {
+      for (std::size_t i = 0; i + 2 < W; ++i) columns[i] = ' ';
+      columns[W - 2] = '-';
+      columns[W - 1] = static_cast<char>('0' + magnitude);
+      return true;
+    }
+    if constexpr (W >= 3) {
+      if (value < 0 && magnitude < 100) {
+        for (std::size_t i = 0; i + 3 < W; ++i) columns[i] = ' ';
+        columns[W - 3] = '-';
+        std::memcpy(columns + W - 2, DIGIT_PAIRS + magnitude * 2, 2);
+        return true;
+      }
+    }
+    return false;
+  }
+}
+
+/// 10^n for n <= 19.
+constexpr std::uint64_t power_of_ten(std::size_t n) noexcept {
+  std::uint64_t power = 1;
+  for (std::size_t i = 0; i < n; ++i) power *= 10;
+  return power;
+}
+
+/// Number of decimal digits of `value` (1 for 0), counting at most N.
+template <std::size_t N>
+inline std::size_t digit_count(std::uint64_t value) noexcept {
+  std::size_t count = 1;
+  for (std::size_t k = 1; k < N; ++k) count += static_cast<std::size_t>(value >= power_of_ten(k));
+  return count;
+}
+
+/// Quick form of render_fixed for a constant W <= 20 and 0 <= D <= 9 with D + 2 <= W: values
+/// with 1 <= |x| < 2^52 (integer and fraction bits in one word) that fit. |x| * 10^D is taken
+/// exactly as floor plus the bit below it, so the digits are those of render_fixed. False, with
+/// the columns untouched, for every other value.
+template <std::size_t W, std::size_t D>
+inline bool render_fixed_plain(double value, char* columns) noexcept {
+  static_assert(W <= 20 && D <= 9 && D + 2 <= W);
+  constexpr int BIAS = 1023;
+  constexpr std::size_t INTEGER_COLUMNS = W - D - 1;
+  constexpr std::uint64_t FIVE_POWER = power_of_ten(D) >> D;  // 10^D = 5^D * 2^D
+  constexpr std::uint64_t SCALE = power_of_ten(D);
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+  const int fraction_bits = BIAS + 52 - biased;  // 1..52 for 1 <= |x| < 2^52
+  if (fraction_bits < 1 || fraction_bits > 52) return false;
+  // fraction < 2^fb: fraction * 5^D must fit a word.
+  if (static_cast<std::size_t>(fraction_bits) + std::bit_width(FIVE_POWER) > 64) return false;
+  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  std::uint64_t integer = mantissa >> fraction_bits;
+  const std::uint64_t fraction = mantissa & ((std::uint64_t{1} << fraction_bits) - 1);
+  // fraction * 10^D / 2^fb = fraction * 5^D / 2^(fb - D)
+  const std::uint64_t product = fraction * FIVE_POWER;
+  const int shift = fraction_bits - static_cast<int>(D);
+  std::uint64_t decimals = 0;
+  if (shift > 0) {
+    decimals = (product >> shift) + ((product >> (shift - 1)) & 1);  // halves round away from zero
+  } else {
+    decimals = product << -shift;  // every fraction bit lies above the last decimal: exact
+  }
+  if (decimals == SCALE) {  // the rounding carried into the integer part
+    decimals = 0;
+    ++integer;
+  }
+  const bool negative = (bits >> 63) != 0;
+  if (integer >= power_of_ten(negative ? INTEGER_COLUMNS - 1 : INTEGER_COLUMNS)) return false;
+  // Straight into the columns, each byte written once: the digits with their leading zeros,
+  // then blanks over those zeros.
+  using Word = std::conditional_t<(INTEGER_COLUMNS <= 9), std::uint32_t, std::uint64_t>;
+  put_digits<D>(static_cast<std::uint32_t>(decimals), columns + W);  // decimals < 10^9
+  columns[INTEGER_COLUMNS] = '.';
+  put_digits<INTEGER_COLUMNS>(static_cast<Word>(integer), columns + INTEGER_COLUMNS);
+  const std::size_t blanks = INTEGER_COLUMNS - digit_count<INTEGER_COLUMNS>(integer);
+  for (std::size_t i = 0; i < blanks; ++i) columns[i] = ' ';
+  if (negative) columns[blanks - 1] = '-';
+  return true;
+}
 
 /// Character field of `width` columns: the first `width` bytes, or blanks and then all `length` bytes.
 inline void render_characters(const char* bytes, std::size_t length, std::size_t width, char* columns) noexcept {

@@ -1,0 +1,203 @@
+// The unrolled forms for constant field widths must agree with the full conversions wherever
+// they take a field or a value, and must decline, touching nothing, where they do not.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "records/field_parse.h"
+#include "records/field_render.h"
+
+namespace records {
+namespace {
+
+/// Calls `check` with every text of W bytes drawn from `alphabet`.
+template <std::size_t W, typename Check>
+void for_every_text(const std::string& alphabet, Check check) {
+  std::string text(W, ' ');
+  std::size_t combinations = 1;
+  for (std::size_t i = 0; i < W; ++i) combinations *= alphabet.size();
+  for (std::size_t n = 0; n < combinations; ++n) {
+    std::size_t rest = n;
+    for (std::size_t i = 0; i < W; ++i) {
+      text[i] = alphabet[rest % alphabet.size()];
+      rest /= alphabet.size();
+    }
+    check(text);
+  }
+}
+
+template <std::size_t W>
+void expect_integer_plain_agrees(std::size_t& taken) {
+  for_every_text<W>(" -+0159x.\t", [&](const std::string& text) {
+    std::int32_t value = 12345;
+    const bool plain = parse_integer_plain<W>(text.data(), value);
+    const IntegerParse full = parse_integer_in_full(text, true);
+    if (plain) {
+      ++taken;
+      ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
+      ASSERT_EQ(value, full.value) << "[" << text << "]";
+    } else {
+      ASSERT_EQ(value, 12345) << "[" << text << "] declined but written";
+    }
+  });
+}
+
+TEST(IntegerPlain, AgreesWithTheFullRulesOnEveryShortField) {
+  std::size_t taken = 0;
+  expect_integer_plain_agrees<1>(taken);
+  expect_integer_plain_agrees<2>(taken);
+  expect_integer_plain_agrees<3>(taken);
+  expect_integer_plain_agrees<4>(taken);
+  EXPECT_GT(taken, 1000u);  // blanks, a leading sign and digits are taken, not passed on
+}
+
+TEST(IntegerPlain, TakesTheLabelShapes) {
+  const struct {
+    const char* text;
+    std::int32_t value;
+  } cases[] = {{"  7", 7}, {" 12", 12}, {"-14", -14}, {" -5", -5}, {"+ 3", 3}, {"1 2", 12}, {"   ", 0}, {" - ", 0}};
+  for (const auto& c : cases) {
+    std::int32_t value = -1;
+    ASSERT_TRUE(parse_integer_plain<3>(c.text, value)) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+  std::int32_t value = 0;
+  EXPECT_EQ(parse_integer_plain<9>("999999999", value) && value == 999999999, true);
+  EXPECT_FALSE(parse_integer_plain<3>("1-2", value));  // a sign after a digit is the full rules' error
+  EXPECT_FALSE(parse_integer_plain<3>("--1", value));
+}
+
+template <std::size_t W>
+void expect_fixed_plain_agrees(int decimals, std::size_t& taken) {
+  for_every_text<W>(" -+0179.e", [&](const std::string& text) {
+    double value = 42.0;
+    const bool plain = parse_fixed_plain<W>(text.data(), decimals, value);
+    const FixedParse full = parse_fixed_in_full(text, decimals, true);
+    if (plain) {
+      ++taken;
+      ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full.value)) << "[" << text << "]";
+    } else {
+      ASSERT_EQ(value, 42.0) << "[" << text << "] declined but written";
+    }
+  });
+}
+
+TEST(FixedPlain, AgreesWithTheFullRulesOnEveryShortField) {
+  std::size_t taken = 0;
+  for (const int decimals : {0, 3, 7}) {
+    expect_fixed_plain_agrees<1>(decimals, taken);
+    expect_fixed_plain_agrees<3>(decimals, taken);
+    expect_fixed_plain_agrees<5>(decimals, taken);
+  }
+  EXPECT_GT(taken, 10000u);
+}
+
+TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
+  // Ten columns as in a line list: random digits, point positions, signs and blank runs.
+  std::mt19937_64 random(0xF1E1D);
+  std::size_t taken = 0;
+  for (int n = 0; n < 200000; ++n) {
+    std::string text(10, ' ');
+    const std::size_t start = random() % 10;
+    for (std::size_t i = start; i < 10; ++i) text[i] = static_cast<char>('0' + random() % 10);
+    if (random() % 8 != 0) text[start + random() % (10 - start)] = '.';
+    if (start > 0 && random() % 4 == 0) text[start - 1] = '-';
+    if (random() % 50 == 0) text[random() % 10] = "e+ x"[random() % 4];
+    double value = 42.0;
+    const int decimals = static_cast<int>(random() % 9);
+    const bool plain = parse_fixed_plain<10>(text.data(), decimals, value);
+    const FixedParse full = parse_fixed_in_full(text, decimals, true);
+    if (!plain) continue;
+    ++taken;
+    ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full.value)) << "[" << text << "]";
+  }
+  EXPECT_GT(taken, 150000u);
+}
+
+template <std::size_t W>
+void expect_integer_render_agrees() {
+  for (std::int32_t value = -12000; value <= 12000; ++value) {
+    char plain[W + 1];
+    char full[W + 1];
+    std::memset(plain, '#', sizeof plain);
+    std::memset(full, '#', sizeof full);
+    if (render_integer_plain<W>(value, plain)) {
+      (void)render_any_integer(value, W, full);
+      ASSERT_EQ(std::string(plain, W + 1), std::string(full, W + 1)) << value << " in " << W;
+    } else {
+      ASSERT_EQ(std::string(plain, W + 1), std::string(W + 1, '#')) << value << " declined but written";
+    }
+  }
+}
+
+TEST(IntegerRenderPlain, AgreesWithTheFullRendererAroundTheLabelRange) {
+  expect_integer_render_agrees<1>();
+  expect_integer_render_agrees<2>();
+  expect_integer_render_agrees<3>();
+  expect_integer_render_agrees<4>();
+  expect_integer_render_agrees<6>();
+  char columns[4];
+  EXPECT_TRUE(render_integer_plain<4>(1005, columns));
+  EXPECT_EQ(std::string(columns, 4), "1005");
+  EXPECT_TRUE(render_integer_plain<3>(-42, columns));
+  EXPECT_EQ(std::string(columns, 3), "-42");
+}
+
+template <std::size_t W, std::size_t D>
+void expect_fixed_render_agrees(std::mt19937_64& random, std::size_t& taken) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int n = 0; n < 40000; ++n) {
+    double value = std::pow(10.0, 8.0 * unit(random));  // 1 .. 10^8, beyond the field for most widths
+    switch (random() % 4) {
+      case 0: value = std::floor(value) + (std::floor(unit(random) * 1e6) + 0.5) / 1e6; break;  // near ties
+      case 1: value = std::bit_cast<double>(random()); break;                                   // any bits
+      case 2: value = std::nextafter(std::round(value), 0.0); break;                            // carries
+      default: break;
+    }
+    if (random() % 2 == 0) value = -value;
+    char plain[W + 1];
+    char full[W + 1];
+    std::memset(plain, '#', sizeof plain);
+    std::memset(full, '#', sizeof full);
+    if (render_fixed_plain<W, D>(value, plain)) {
+      ++taken;
+      ASSERT_EQ(render_fixed(value, W, static_cast<int>(D), full), FieldOutcome::fits);
+      ASSERT_EQ(std::string(plain, W + 1), std::string(full, W + 1)) << std::hexfloat << value;
+    } else {
+      ASSERT_EQ(std::string(plain, W + 1), std::string(W + 1, '#')) << std::hexfloat << value;
+    }
+  }
+}
+
+TEST(FixedRenderPlain, AgreesWithTheFullRenderer) {
+  std::mt19937_64 random(0xD1617);
+  std::size_t taken = 0;
+  expect_fixed_render_agrees<12, 5>(random, taken);
+  expect_fixed_render_agrees<10, 7>(random, taken);
+  expect_fixed_render_agrees<8, 0>(random, taken);
+  expect_fixed_render_agrees<20, 9>(random, taken);
+  expect_fixed_render_agrees<5, 3>(random, taken);
+  EXPECT_GT(taken, 50000u);
+}
+
+TEST(FixedRenderPlain, DeclinesWhatOnlyTheFullRendererWrites) {
+  char columns[12];
+  for (const double value : {0.0, 0.5, -0.25, 1e-300, 4503599627370496.0, 1e7, -1e6, std::nan(""), HUGE_VAL}) {
+    std::memset(columns, '#', sizeof columns);
+    EXPECT_FALSE((render_fixed_plain<12, 5>(value, columns))) << value;
+    EXPECT_EQ(std::string(columns, 12), std::string(12, '#'));
+  }
+  // A carry that still fits is written; one that needs a thirteenth column is left to the full renderer.
+  ASSERT_TRUE((render_fixed_plain<12, 5>(99999.999996, columns)));
+  EXPECT_EQ(std::string(columns, 12), "100000.00000");
+  EXPECT_FALSE((render_fixed_plain<12, 5>(999999.999996, columns)));
+}
+
+}  // namespace
+}  // namespace records
