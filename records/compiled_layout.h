@@ -96,7 +96,8 @@ FieldsOutcome fill_from(char* area, std::span<const OutputItem> items, bool& ove
         if constexpr (FIELD.width <= 20 && FIELD.decimals <= 9 && FIELD.decimals + 2 <= FIELD.width) {
           done = render_fixed_plain<FIELD.width, FIELD.decimals>(item.real, columns);
         }
-        if (!done) overflowed |= render_fixed(item.real, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
+        if (!done)
+          overflowed |= render_fixed(item.real, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
       } else if (item.kind == ItemKind::characters && item.length == FIELD.width) {
         std::memcpy(columns, item.bytes, FIELD.width);
       } else {

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string_view>
 
-
 namespace records {
 
 /// Outcome of one numeric field; the reading statement maps invalid and overflow to condition 64.

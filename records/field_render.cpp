@@ -384,7 +384,8 @@ constexpr std::uint64_t TEN_POWERS_EXACT[MAX_QUICK_DECIMALS + 1] = {
 /// <= 52, when every step fits 64 bits; nothing otherwise. Taking floor(|x| * 10^d) and the bit
 /// below it gives the same digits as writing floor(x), then d fraction digits, then rounding on
 /// what remains.
-std::optional<std::uint64_t> scaled_and_rounded(std::uint64_t mantissa, int fraction_bits, std::size_t decimals) noexcept {
+std::optional<std::uint64_t> scaled_and_rounded(std::uint64_t mantissa, int fraction_bits,
+                                                std::size_t decimals) noexcept {
   if (decimals > static_cast<std::size_t>(MAX_QUICK_DECIMALS)) return std::nullopt;
   const std::uint64_t five_power = FIVE_POWERS[decimals];
   const std::uint64_t ten_power = TEN_POWERS_EXACT[decimals];

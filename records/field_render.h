@@ -100,14 +100,14 @@ template <std::size_t W>
   } else {
     if (small < 100) {
       for (std::size_t i = 0; i + 2 < W; ++i) columns[i] = ' ';
-      std::memcpy(columns + W - 2, PADDED_PAIRS + small * 2, 2);
+      std::memcpy(columns + W - 2, PADDED_PAIRS + std::size_t{small} * 2, 2);
       return true;
     }
     if constexpr (W >= 4) {
       if (small < 10000) {
         for (std::size_t i = 0; i + 4 < W; ++i) columns[i] = ' ';
-        std::memcpy(columns + W - 4, PADDED_PAIRS + small / 100 * 2, 2);
-        std::memcpy(columns + W - 2, DIGIT_PAIRS + small % 100 * 2, 2);
+        std::memcpy(columns + W - 4, PADDED_PAIRS + std::size_t{small / 100} * 2, 2);
+        std::memcpy(columns + W - 2, DIGIT_PAIRS + std::size_t{small % 100} * 2, 2);
         return true;
       }
     }
@@ -122,7 +122,7 @@ template <std::size_t W>
       if (value < 0 && magnitude < 100) {
         for (std::size_t i = 0; i + 3 < W; ++i) columns[i] = ' ';
         columns[W - 3] = '-';
-        std::memcpy(columns + W - 2, DIGIT_PAIRS + magnitude * 2, 2);
+        std::memcpy(columns + W - 2, DIGIT_PAIRS + std::size_t{magnitude} * 2, 2);
         return true;
       }
     }
