@@ -43,9 +43,6 @@ constexpr records::StatementBranches READ_BRANCHES{true, false, false, false};
 /// The write statement has no branch and hands a value that did not fit back quietly.
 constexpr records::StatementBranches WRITE_BRANCHES{false, false, false, true};
 
-constexpr records::CompiledLayout INPUT_COMPILED = records::compile_layout<INPUT_FIELDS>();
-constexpr records::CompiledLayout OUTPUT_COMPILED = records::compile_layout<OUTPUT_FIELDS>();
-
 }  // namespace
 
 const std::span<const FieldSpec> INPUT_LAYOUT{INPUT_FIELDS};
@@ -58,7 +55,7 @@ bool read_input_record(LineRecord& record) noexcept {
       InputItem::of(record.second.b), InputItem::of(record.digit),   InputItem::of(&record.species, 1),
       InputItem::of(record.freq),
   };
-  return records::read_compiled_record(INPUT_UNIT, INPUT_COMPILED, items, READ_BRANCHES) == 0;
+  return records::read_compiled_record<INPUT_FIELDS>(INPUT_UNIT, items, READ_BRANCHES) == 0;
 }
 
 void write_output_record(const LineRecord& record) noexcept {
@@ -73,7 +70,7 @@ void write_output_record(const LineRecord& record) noexcept {
       OutputItem::of(record.trailer_code),   OutputItem::of(record.trailer_text, sizeof record.trailer_text),
   };
   // A value too wide for its field comes back as 63 and is deliberately ignored.
-  (void)records::write_compiled_record(OUTPUT_UNIT, OUTPUT_COMPILED, items, WRITE_BRANCHES);
+  (void)records::write_compiled_record<OUTPUT_FIELDS>(OUTPUT_UNIT, items, WRITE_BRANCHES);
 }
 
 }  // namespace converter

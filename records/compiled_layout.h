@@ -12,6 +12,9 @@
 #include "records/field_parse.h"
 #include "records/field_render.h"
 #include "records/layout.h"
+#include "records/reader.h"
+#include "records/units.h"
+#include "records/writer.h"
 
 namespace records {
 namespace compiled {
@@ -110,16 +113,6 @@ FieldsOutcome fill_from(char* area, std::span<const OutputItem> items, bool& ove
 }
 
 template <const auto& FIELDS>
-FieldsOutcome read_whole(const char* record, std::span<const InputItem> items, bool blanks_ignored) noexcept {
-  return read_from<FIELDS, 0, 0, 0>(record, items, blanks_ignored);
-}
-
-template <const auto& FIELDS>
-FieldsOutcome fill_whole(char* area, std::span<const OutputItem> items, bool& overflowed) noexcept {
-  return fill_from<FIELDS, 0, 0, 0>(area, items, overflowed, 0);
-}
-
-template <const auto& FIELDS>
 constexpr std::size_t span_of() noexcept {
   std::size_t span = 0;
   for (const FieldSpec& field : FIELDS) span += field.width;
@@ -128,11 +121,66 @@ constexpr std::size_t span_of() noexcept {
 
 }  // namespace compiled
 
-/// The compiled form of the constant layout FIELDS (an array of static storage duration).
+/// read_record for the constant layout FIELDS (an array of static storage duration): a record
+/// that holds every column of the layout and converts without a condition is read by code
+/// made for the layout at compile time, in line; any other record, and every condition, goes
+/// on through the general statement, with the same values, conditions and context lines.
 template <const auto& FIELDS>
-constexpr CompiledLayout compile_layout() noexcept {
-  return {RecordLayout(FIELDS), compiled::span_of<FIELDS>(), compiled::read_whole<FIELDS>,
-          compiled::fill_whole<FIELDS>};
+std::int32_t read_compiled_record(std::int32_t unit_number, std::span<const InputItem> items,
+                                  const StatementBranches& branches) noexcept {
+  constexpr std::size_t SPAN = compiled::span_of<FIELDS>();
+  const RecordLayout layout(FIELDS);
+  UnitConnection* unit = nullptr;
+  ConditionCode condition = acquire_unit(unit_number, &unit);
+  if (condition == ConditionCode::success) condition = readable_condition(*unit);
+  if (condition == ConditionCode::success) condition = take_next_record(*unit);
+  if (condition != ConditionCode::success) {
+    return finish_read_statement(unit_number, unit, condition, nullptr, layout, items, branches);
+  }
+  InputCursor& cursor = unit->formatting->input;
+  if (SPAN > static_cast<std::size_t>(cursor.record_end - cursor.position)) {
+    return finish_read_statement(unit_number, unit, condition, nullptr, layout, items, branches);
+  }
+  const FieldsOutcome read = compiled::read_from<FIELDS, 0, 0, 0>(cursor.position, items, unit->blanks_ignored);
+  if (read.condition != ConditionCode::success || read.needs_walk) {
+    return finish_read_statement(unit_number, unit, condition, &read, layout, items, branches);
+  }
+  cursor.position += read.length;
+  release_unit(*unit);
+  return 0;
+}
+
+/// write_record for the constant layout FIELDS: when the record area holds the whole layout,
+/// the values are rendered by code made for it at compile time, in line, into blanked columns;
+/// otherwise the general statement builds the record. The bytes and conditions are the same.
+template <const auto& FIELDS>
+std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const OutputItem> items,
+                                   const StatementBranches& branches) noexcept {
+  constexpr std::size_t SPAN = compiled::span_of<FIELDS>();
+  const RecordLayout layout(FIELDS);
+  UnitConnection* unit = nullptr;
+  ConditionCode condition = acquire_unit(unit_number, &unit);
+  if (condition == ConditionCode::success) condition = writable_condition(*unit);
+  // The area runs to record_capacity - 1 columns; CR LF and slack follow it in the buffer.
+  if (condition != ConditionCode::success || SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size) {
+    return finish_write_statement(unit_number, unit, condition, false, layout, items, branches);
+  }
+  RecordBuffer& area = unit->formatting->output;
+  area.start = 0;
+  area.limit = unit->record_capacity - 1;
+  // Columns past the layout are never written, so only the layout's own are blanked.
+  std::memset(unit->buffer, ' ', SPAN);
+  bool value_overflowed = false;
+  const FieldsOutcome filled = compiled::fill_from<FIELDS, 0, 0, 0>(unit->buffer, items, value_overflowed, 0);
+  area.high_water = filled.length;
+  area.position = SPAN;
+  condition = filled.condition;
+  if (condition == ConditionCode::success) condition = end_record_and_write(*unit, value_overflowed);
+  if (condition != ConditionCode::success) {
+    return finish_write_statement(unit_number, unit, condition, true, layout, items, branches);
+  }
+  release_unit(*unit);
+  return 0;
 }
 
 }  // namespace records

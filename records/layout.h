@@ -106,18 +106,4 @@ struct FieldsOutcome {
   bool needs_walk = false;  ///< a comma stands in a numeric field: only the general walk reads it
 };
 
-/// A constant layout with code made for it at compile time (see compiled_layout.h). The reader
-/// and writer use that code for the common record (every column present, no comma in a
-/// numeric field; the record fits the area as it stands) and walk `fields` for every other one: the bytes and
-/// conditions are the same either way.
-struct CompiledLayout {
-  RecordLayout fields;
-  std::size_t span;  ///< columns of all elements together
-  /// Converts the data fields of a record holding at least `span` columns; a comma in a
-  /// numeric field sends the record to the general walk (`needs_walk`).
-  FieldsOutcome (*read_whole)(const char* record, std::span<const InputItem> items, bool blanks_ignored) noexcept;
-  /// Renders every value at its columns of a blanked area of at least `span` columns.
-  FieldsOutcome (*fill_whole)(char* area, std::span<const OutputItem> items, bool& overflowed) noexcept;
-};
-
 }  // namespace records

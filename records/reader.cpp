@@ -12,26 +12,8 @@ namespace records {
 namespace {
 
 constexpr char LINE_FEED = '\n';
-constexpr char CARRIAGE_RETURN = '\r';
-constexpr char CONTROL_Z = '\x1a';
 /// Field widths up to this many columns build a short field's text on the stack.
 constexpr std::size_t STACK_FIELD = 256;
-
-/// Ends a record found in the buffer: CR and control-Z rules, cursor set to column 1.
-ConditionCode finish_take(InputCursor& cursor, char* start, char* line_feed, char* held_end) noexcept {
-  cursor.record_start = start;
-  cursor.record_end = line_feed;
-  cursor.next_byte = line_feed + 1;
-  cursor.unread_bytes = static_cast<std::size_t>(held_end - cursor.next_byte);
-  if (cursor.record_end > cursor.record_start && cursor.record_end[-1] == CARRIAGE_RETURN) --cursor.record_end;
-  ++cursor.record_count;
-  if (cursor.record_end - cursor.record_start == 1 && *cursor.record_start == CONTROL_Z) {
-    return ConditionCode::end_of_file;
-  }
-  cursor.position = cursor.record_start;
-  cursor.virtual_blanks = 0;
-  return ConditionCode::success;
-}
 
 /// Writes the field's bytes, escaped, as the context line of an input conversion error.
 void note_bad_field(const InputCursor& cursor, const char* field_start, std::size_t width, std::size_t taken) noexcept {
@@ -89,18 +71,7 @@ ConditionCode convert_field(const FieldSpec& field, std::string_view text, bool 
 
 /// Walks the layout over the current record, filling items in order.
 ConditionCode walk_layout(InputCursor& cursor, RecordLayout layout, std::span<const InputItem> items,
-                          bool blanks_ignored, const CompiledLayout* compiled) noexcept {
-  if (compiled != nullptr && compiled->span <= static_cast<std::size_t>(cursor.record_end - cursor.position)) {
-    const FieldsOutcome read = compiled->read_whole(cursor.position, items, blanks_ignored);
-    if (!read.needs_walk) {
-      if (read.condition == ConditionCode::input_conversion) {
-        note_bad_field(cursor, cursor.position + read.offset, read.width, read.width);
-      }
-      cursor.position += read.condition == ConditionCode::success ? read.length : read.offset;
-      return read.condition;
-    }
-  }
-
+                          bool blanks_ignored) noexcept {
   std::size_t next_item = 0;
   for (const FieldSpec& field : layout) {
     if (field.kind == FieldKind::skip) {
@@ -145,6 +116,18 @@ ConditionCode walk_layout(InputCursor& cursor, RecordLayout layout, std::span<co
   return ConditionCode::success;
 }
 
+/// Settles what compiled code made of the current record: a comma sends it to the walk, a bad
+/// field gets its context line, and the position moves past what was read.
+ConditionCode settle_compiled_read(InputCursor& cursor, const FieldsOutcome& read, RecordLayout layout,
+                                   std::span<const InputItem> items, bool blanks_ignored) noexcept {
+  if (read.needs_walk) return walk_layout(cursor, layout, items, blanks_ignored);
+  if (read.condition == ConditionCode::input_conversion) {
+    note_bad_field(cursor, cursor.position + read.offset, read.width, read.width);
+  }
+  cursor.position += read.condition == ConditionCode::success ? read.length : read.offset;
+  return read.condition;
+}
+
 }  // namespace
 
 ConditionCode take_record(UnitConnection& unit) noexcept {
@@ -184,45 +167,33 @@ ConditionCode take_record(UnitConnection& unit) noexcept {
   }
 }
 
-namespace {
-
-/// The read statement, with or without compiled code for the layout.
-std::int32_t read_statement(std::int32_t unit_number, RecordLayout layout, const CompiledLayout* compiled,
-                            std::span<const InputItem> items, const StatementBranches& branches) noexcept {
-  UnitConnection* unit = nullptr;
-  if (const ConditionCode acquired = acquire_unit(unit_number, &unit); acquired != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::keep, acquired, static_cast<std::int32_t>(code_value(acquired)),
+std::int32_t finish_read_statement(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition,
+                                   const FieldsOutcome* compiled, RecordLayout layout, std::span<const InputItem> items,
+                                   const StatementBranches& branches) noexcept {
+  if (unit == nullptr) {
+    return report_io_condition(UnitDisposition::keep, condition, static_cast<std::int32_t>(code_value(condition)),
                                nullptr, branches, unit_number);
   }
-  ConditionCode condition = ConditionCode::success;
-  if (unit->direct_access) {
-    condition = ConditionCode::direct_access_unit;
-  } else if (!unit->formatted || !unit->connected) {
-    condition = ConditionCode::unformatted_unit;
-  } else {
-    const bool blanks_ignored = unit->blanks_ignored;
-    condition = take_record(*unit);
-    if (condition == ConditionCode::success)
-      condition = walk_layout(unit->formatting->input, layout, items, blanks_ignored, compiled);
+  if (condition == ConditionCode::success) {
+    InputCursor& cursor = unit->formatting->input;
+    condition = compiled != nullptr ? settle_compiled_read(cursor, *compiled, layout, items, unit->blanks_ignored)
+                                    : walk_layout(cursor, layout, items, unit->blanks_ignored);
   }
   if (condition != ConditionCode::success) {
     return report_io_condition(UnitDisposition::release, condition, static_cast<std::int32_t>(code_value(condition)),
                                unit, branches);
   }
-  release_unit(unit_number);
+  release_unit(*unit);
   return 0;
 }
 
-}  // namespace
-
 std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::span<const InputItem> items,
                          const StatementBranches& branches) noexcept {
-  return read_statement(unit_number, layout, nullptr, items, branches);
-}
-
-std::int32_t read_compiled_record(std::int32_t unit_number, const CompiledLayout& layout,
-                                  std::span<const InputItem> items, const StatementBranches& branches) noexcept {
-  return read_statement(unit_number, layout.fields, &layout, items, branches);
+  UnitConnection* unit = nullptr;
+  ConditionCode condition = acquire_unit(unit_number, &unit);
+  if (condition == ConditionCode::success) condition = readable_condition(*unit);
+  if (condition == ConditionCode::success) condition = take_next_record(*unit);
+  return finish_read_statement(unit_number, unit, condition, nullptr, layout, items, branches);
 }
 
 }  // namespace records

@@ -226,6 +226,10 @@ void release_unit(std::int32_t unit_number) noexcept {
     busy_mark(unit_number, *unit).store(false, std::memory_order_release);
 }
 
+void release_unit(UnitConnection& unit) noexcept {
+  busy_mark(unit.unit_number, unit).store(false, std::memory_order_release);
+}
+
 UnitConnection* find_unit(std::int32_t unit_number) noexcept {
   if (unit_number < MIN_UNIT || unit_number > MAX_UNIT) return nullptr;
   return is_direct(unit_number) ? direct_slot(unit_number).connection.load() : find_chained(unit_number, false);

@@ -106,6 +106,8 @@ std::int32_t connect_unit(const OpenRequest& request, const StatementBranches& b
 ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection) noexcept;
 /// Ends the statement on the unit.
 void release_unit(std::int32_t unit_number) noexcept;
+/// Ends the statement on an acquired unit.
+void release_unit(UnitConnection& unit) noexcept;
 /// The connection of a unit, or null when the unit was never used. Does not mark it busy.
 UnitConnection* find_unit(std::int32_t unit_number) noexcept;
 

@@ -47,19 +47,12 @@ ConditionCode render_field(const FieldSpec& field, const OutputItem& item, char*
 }
 
 /// Builds the record in the unit's area; returns 0, or the condition that stops it.
-ConditionCode build_record(UnitConnection& unit, RecordLayout layout, const CompiledLayout* compiled,
-                           std::span<const OutputItem> items, bool& value_overflowed) noexcept {
+ConditionCode build_record(UnitConnection& unit, RecordLayout layout, std::span<const OutputItem> items,
+                           bool& value_overflowed) noexcept {
   RecordBuffer& area = unit.formatting->output;
   area.start = area.position = area.high_water = 0;
   area.limit = area.start + unit.record_capacity - 1;
   std::memset(unit.buffer + area.start, ' ', area.limit - area.start);
-
-  if (compiled != nullptr && compiled->span < area.limit - area.position) {
-    const FieldsOutcome filled = compiled->fill_whole(unit.buffer + area.position, items, value_overflowed);
-    area.high_water = area.position + filled.length;
-    area.position += compiled->span;
-    return filled.condition;
-  }
 
   std::size_t next_item = 0;
   for (const FieldSpec& field : layout) {
@@ -92,55 +85,47 @@ ConditionCode build_record(UnitConnection& unit, RecordLayout layout, const Comp
 
 }  // namespace
 
-namespace {
-
-/// The write statement, with or without compiled code for the layout.
-std::int32_t write_statement(std::int32_t unit_number, RecordLayout layout, const CompiledLayout* compiled,
-                             std::span<const OutputItem> items, const StatementBranches& branches) noexcept {
-  UnitConnection* unit = nullptr;
-  if (const ConditionCode acquired = acquire_unit(unit_number, &unit); acquired != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::keep, acquired, static_cast<std::int32_t>(code_value(acquired)),
-                               nullptr, branches, unit_number);
-  }
-  const auto fail = [&](ConditionCode condition) noexcept {
-    return report_io_condition(UnitDisposition::release, condition, static_cast<std::int32_t>(code_value(condition)),
-                               unit, branches);
-  };
-  if (unit->direct_access) return fail(ConditionCode::direct_access_unit);
-  if (!unit->formatted || !unit->connected) return fail(ConditionCode::unformatted_unit);
-  if (unit->read_only) return fail(ConditionCode::write_to_read_only);
-
-  bool value_overflowed = false;
-  if (const ConditionCode built = build_record(*unit, layout, compiled, items, value_overflowed);
-      built != ConditionCode::success) {
-    return fail(built);
-  }
-  const RecordBuffer& area = unit->formatting->output;
+ConditionCode end_record_and_write(UnitConnection& unit, bool value_overflowed) noexcept {
+  const RecordBuffer& area = unit.formatting->output;
   const std::size_t length = area.high_water - area.start;
-  if (length + 4 > unit->buffer_size && grow_unit_buffer(*unit, length + 4) != ConditionCode::success) {
-    return fail(ConditionCode::record_overflow);
+  if (length + 4 > unit.buffer_size && grow_unit_buffer(unit, length + 4) != ConditionCode::success) {
+    return ConditionCode::record_overflow;
   }
-  char* record = unit->buffer + area.start;
+  char* record = unit.buffer + area.start;
   record[length] = '\r';
   record[length + 1] = '\n';
-  if (const ConditionCode written = write_record_bytes(*unit, record, length + 2); written != ConditionCode::success) {
-    return fail(written);
+  if (const ConditionCode written = write_record_bytes(unit, record, length + 2); written != ConditionCode::success) {
+    return written;
   }
-  if (value_overflowed) return fail(ConditionCode::output_conversion);
-  release_unit(unit_number);
+  return value_overflowed ? ConditionCode::output_conversion : ConditionCode::success;
+}
+
+std::int32_t finish_write_statement(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition, bool built,
+                                    RecordLayout layout, std::span<const OutputItem> items,
+                                    const StatementBranches& branches) noexcept {
+  if (unit == nullptr) {
+    return report_io_condition(UnitDisposition::keep, condition, static_cast<std::int32_t>(code_value(condition)),
+                               nullptr, branches, unit_number);
+  }
+  if (condition == ConditionCode::success && !built) {
+    bool value_overflowed = false;
+    condition = build_record(*unit, layout, items, value_overflowed);
+    if (condition == ConditionCode::success) condition = end_record_and_write(*unit, value_overflowed);
+  }
+  if (condition != ConditionCode::success) {
+    return report_io_condition(UnitDisposition::release, condition, static_cast<std::int32_t>(code_value(condition)),
+                               unit, branches);
+  }
+  release_unit(*unit);
   return 0;
 }
 
-}  // namespace
-
 std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::span<const OutputItem> items,
                           const StatementBranches& branches) noexcept {
-  return write_statement(unit_number, layout, nullptr, items, branches);
-}
-
-std::int32_t write_compiled_record(std::int32_t unit_number, const CompiledLayout& layout,
-                                   std::span<const OutputItem> items, const StatementBranches& branches) noexcept {
-  return write_statement(unit_number, layout.fields, &layout, items, branches);
+  UnitConnection* unit = nullptr;
+  ConditionCode condition = acquire_unit(unit_number, &unit);
+  if (condition == ConditionCode::success) condition = writable_condition(*unit);
+  return finish_write_statement(unit_number, unit, condition, false, layout, items, branches);
 }
 
 std::int32_t empty_if_unwritten(std::int32_t unit_number, const StatementBranches& branches) noexcept {

@@ -20,7 +20,6 @@ constexpr FieldSpec FIELDS[] = {
     FieldSpec::skip(2),       FieldSpec::integer(3), FieldSpec::skip(1), FieldSpec::real(10, 7),
     FieldSpec::characters(2), FieldSpec::integer(1), FieldSpec::skip(3), FieldSpec::real(12, 5),
 };
-constexpr CompiledLayout COMPILED = compile_layout<FIELDS>();
 constexpr StatementBranches ERROR_BRANCH{false, false, true, false};
 constexpr std::int32_t IN = 31;
 constexpr std::int32_t OUT = 32;
@@ -46,7 +45,7 @@ ReadResult read_one(bool compiled) {
   ReadResult result{};
   const InputItem items[] = {InputItem::of(result.first), InputItem::of(result.second), InputItem::of(result.text, 2),
                              InputItem::of(result.third), InputItem::of(result.fourth)};
-  result.status = compiled ? read_compiled_record(IN, COMPILED, items, ERROR_BRANCH)
+  result.status = compiled ? read_compiled_record<FIELDS>(IN, items, ERROR_BRANCH)
                            : read_record(IN, RecordLayout(FIELDS), items, ERROR_BRANCH);
   return result;
 }
@@ -93,7 +92,7 @@ TEST_F(CompiledLayoutTest, WritesAsTheGeneralWalk) {
         OutputItem::of(static_cast<std::int32_t>(random() % 14) - 2),
         OutputItem::of(reals[random() % 10] * (record % 2 == 0 ? 1.0 : -7.25)),
     };
-    const std::int32_t compiled = write_compiled_record(OUT, COMPILED, items, ERROR_BRANCH);
+    const std::int32_t compiled = write_compiled_record<FIELDS>(OUT, items, ERROR_BRANCH);
     const std::int32_t general = write_record(OUT + 100, RecordLayout(FIELDS), items, ERROR_BRANCH);
     ASSERT_EQ(compiled, general) << "record " << record;
   }
