@@ -5,6 +5,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -60,9 +63,20 @@ ReadResult posix_read(FileHandle file, char* destination, std::size_t size) noex
   return {static_cast<std::size_t>(got), 0};
 }
 
+/// One write(2). Once a second thread exists, the C library wraps every write in thread
+/// cancellation bookkeeping that costs more than the call itself; this program never cancels
+/// a thread, so on Linux the system call is made as is.
+ssize_t write_once(int fd, const char* bytes, std::size_t count) noexcept {
+#if defined(__linux__)
+  return static_cast<ssize_t>(::syscall(SYS_write, fd, bytes, count));
+#else
+  return ::write(fd, bytes, count);
+#endif
+}
+
 OsError posix_write(FileHandle file, const char* bytes, std::size_t count) noexcept {
   while (count > 0) {
-    const ssize_t put = retry_interrupted([&] { return ::write(descriptor(file), bytes, count); });
+    const ssize_t put = retry_interrupted([&] { return write_once(descriptor(file), bytes, count); });
     if (put < 0) return last_errno();
     if (put == 0) return static_cast<OsError>(ENOSPC);
     bytes += put;
