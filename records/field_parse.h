@@ -118,28 +118,23 @@ inline FixedParse parse_fixed(std::string_view field, int decimals, bool blanks_
   return parse_fixed_in_full(field, decimals, blanks_ignored);
 }
 
-/// parse_integer with blanks ignored for a field of a constant W <= 9 columns made of blanks,
-/// one sign before the first digit, and digits: unrolled for its width. False, with `value`
+/// parse_integer with blanks ignored for a field of a constant W <= 9 columns made of leading
+/// blanks, an optional sign, then digits only: unrolled for its width. False, with `value`
 /// untouched, for any other field (parse_integer reads it by every rule).
 template <std::size_t W>
 [[gnu::always_inline]] inline bool parse_integer_plain(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
-  std::uint32_t magnitude = 0;
+  std::size_t i = 0;
+  while (i < W && field[i] == ' ') ++i;
   bool negative = false;
-  bool started = false;
-  for (std::size_t i = 0; i < W; ++i) {
-    const char c = field[i];
-    const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
-    if (digit < 10) {
-      magnitude = magnitude * 10 + digit;
-      started = true;
-    } else if (c == '-' || c == '+') {
-      if (started) return false;
-      negative = c == '-';
-      started = true;
-    } else if (c != ' ') {
-      return false;
-    }
+  if (i < W && (field[i] == '-' || field[i] == '+')) negative = field[i++] == '-';
+  std::uint32_t magnitude = 0;
+#pragma GCC unroll 9
+  for (std::size_t k = 0; k < W; ++k) {
+    if (k < i) continue;  // unrolled for every start, so each column is one test of its byte
+    const unsigned digit = static_cast<unsigned char>(field[k]) - unsigned{'0'};
+    if (digit >= 10) return false;
+    magnitude = magnitude * 10 + digit;
   }
   value = negative ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
   return true;
@@ -151,32 +146,28 @@ template <std::size_t W>
 template <std::size_t W>
 [[gnu::always_inline]] inline bool parse_fixed_plain(const char* field, int decimals, double& value) noexcept {
   static_assert(W >= 1 && W <= 16);  // sixteen digits cannot wrap the mantissa
-  std::uint64_t mantissa = 0;
-  std::size_t digits = 0;
-  std::size_t point_at = W;
+  std::size_t i = 0;
+  while (i < W && field[i] == ' ') ++i;
+  const std::size_t start = i;
   bool negative = false;
-  bool started = false;
-  for (std::size_t i = 0; i < W; ++i) {
-    const char c = field[i];
+  if (i < W && (field[i] == '-' || field[i] == '+')) negative = field[i++] == '-';
+  const std::size_t sign_columns = i - start;
+  std::uint64_t mantissa = 0;
+  std::size_t point_at = W;
+#pragma GCC unroll 16
+  for (std::size_t k = 0; k < W; ++k) {
+    if (k < i) continue;  // unrolled for every start, so each column is one test of its byte
+    const char c = field[k];
     const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
     if (digit < 10) {
       mantissa = mantissa * 10 + digit;
-      ++digits;
-      started = true;
-    } else if (c == '.') {
-      if (point_at != W) return false;
-      point_at = i;
-      started = true;
-    } else if (c == ' ') {
-      if (started) return false;
-    } else if (c == '-' || c == '+') {
-      if (started) return false;
-      negative = c == '-';
-      started = true;
+    } else if (c == '.' && point_at == W) {
+      point_at = k;
     } else {
       return false;
     }
   }
+  const std::size_t digits = W - start - sign_columns - (point_at == W ? 0 : 1);
   if (digits == 0 || mantissa > (std::uint64_t{1} << 53) || decimals < 0 || decimals > EXACT_POWERS_MAX) return false;
   const std::size_t places = point_at == W ? static_cast<std::size_t>(decimals) : W - point_at - 1;
   const double magnitude = static_cast<double>(mantissa) / EXACT_POWERS[places];
