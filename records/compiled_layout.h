@@ -2,6 +2,7 @@
 // record is read or filled field by field at fixed offsets, without walking the layout.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
@@ -29,13 +30,11 @@ FieldsOutcome read_from(const char* record, std::span<const InputItem> items, bo
     if constexpr (FIELD.kind == FieldKind::skip) {
       return read_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM>(record, items, blanks_ignored);
     } else {
-      if (ITEM >= items.size()) return {ConditionCode::success, 0, 0, OFFSET};
       const InputItem& item = items[ITEM];
       const std::string_view text(record + OFFSET, FIELD.width);
       constexpr ItemKind KIND = FIELD.kind == FieldKind::integer ? ItemKind::integer
                                 : FIELD.kind == FieldKind::real  ? ItemKind::real
                                                                  : ItemKind::characters;
-      if (item.kind != KIND) return {ConditionCode::type_mismatch, OFFSET, FIELD.width, OFFSET};
       bool valid = true;
       if constexpr (KIND == ItemKind::integer) {
         auto* target = static_cast<std::int32_t*>(item.target);
@@ -85,16 +84,13 @@ FieldsOutcome fill_from(char* area, std::span<const OutputItem> items, bool& ove
     if constexpr (FIELD.kind == FieldKind::skip) {
       return fill_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM>(area, items, overflowed, high_water);
     } else {
-      if (ITEM >= items.size()) return {ConditionCode::success, 0, 0, high_water};
       const OutputItem& item = items[ITEM];
       char* columns = area + OFFSET;
       if constexpr (FIELD.kind == FieldKind::integer) {
-        if (item.kind != ItemKind::integer) return {ConditionCode::type_mismatch, OFFSET, FIELD.width, high_water};
         bool done = false;
         if constexpr (FIELD.width <= 9) done = render_integer_plain<FIELD.width>(item.integer, columns);
         if (!done) overflowed |= render_integer(item.integer, FIELD.width, columns) == FieldOutcome::overflow;
       } else if constexpr (FIELD.kind == FieldKind::real) {
-        if (item.kind != ItemKind::real) return {ConditionCode::type_mismatch, OFFSET, FIELD.width, high_water};
         bool done = false;
         if constexpr (FIELD.width <= 20 && FIELD.decimals <= 9 && FIELD.decimals + 2 <= FIELD.width) {
           done = render_fixed_plain<FIELD.width, FIELD.decimals>(item.real, columns);
@@ -110,6 +106,36 @@ FieldsOutcome fill_from(char* area, std::span<const OutputItem> items, bool& ove
       return fill_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM + 1>(area, items, overflowed, OFFSET + FIELD.width);
     }
   }
+}
+
+/// The item kind each data field of the layout takes, in order.
+template <const auto& FIELDS>
+constexpr auto item_kinds_of() noexcept {
+  constexpr std::size_t COUNT = [] {
+    std::size_t count = 0;
+    for (const FieldSpec& field : FIELDS) count += field.kind == FieldKind::skip ? 0 : 1;
+    return count;
+  }();
+  std::array<ItemKind, COUNT> kinds{};
+  std::size_t next = 0;
+  for (const FieldSpec& field : FIELDS) {
+    if (field.kind == FieldKind::integer) kinds[next++] = ItemKind::integer;
+    if (field.kind == FieldKind::real) kinds[next++] = ItemKind::real;
+    if (field.kind == FieldKind::characters) kinds[next++] = ItemKind::characters;
+  }
+  return kinds;
+}
+
+/// True when there is an item for every data field and each is of the field's kind, as the
+/// compiled code assumes; a text field takes any kind on output (`any_text`).
+template <const auto& FIELDS, typename Item>
+bool items_fit(std::span<const Item> items, bool any_text) noexcept {
+  static constexpr auto KINDS = item_kinds_of<FIELDS>();
+  if (items.size() < KINDS.size()) return false;
+  for (std::size_t i = 0; i < KINDS.size(); ++i) {
+    if (items[i].kind != KINDS[i] && !(any_text && KINDS[i] == ItemKind::characters)) return false;
+  }
+  return true;
 }
 
 template <const auto& FIELDS>
@@ -138,7 +164,8 @@ std::int32_t read_compiled_record(std::int32_t unit_number, std::span<const Inpu
     return finish_read_statement(unit_number, unit, condition, nullptr, layout, items, branches);
   }
   InputCursor& cursor = unit->formatting->input;
-  if (SPAN > static_cast<std::size_t>(cursor.record_end - cursor.position)) {
+  if (SPAN > static_cast<std::size_t>(cursor.record_end - cursor.position) ||
+      !compiled::items_fit<FIELDS>(items, false)) {
     return finish_read_statement(unit_number, unit, condition, nullptr, layout, items, branches);
   }
   const FieldsOutcome read = compiled::read_from<FIELDS, 0, 0, 0>(cursor.position, items, unit->blanks_ignored);
@@ -162,7 +189,8 @@ std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const Out
   ConditionCode condition = acquire_unit(unit_number, &unit);
   if (condition == ConditionCode::success) condition = writable_condition(*unit);
   // The area runs to record_capacity - 1 columns; CR LF and slack follow it in the buffer.
-  if (condition != ConditionCode::success || SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size) {
+  if (condition != ConditionCode::success || SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size ||
+      !compiled::items_fit<FIELDS>(items, true)) {
     return finish_write_statement(unit_number, unit, condition, false, layout, items, branches);
   }
   RecordBuffer& area = unit->formatting->output;

@@ -12,19 +12,22 @@
 #include "records/diagnostics.h"
 
 namespace records {
+
+namespace unit_table {
+DirectSlot direct_slots[DIRECT_SLOTS];
+std::atomic<bool> run_ending{false};
+}  // namespace unit_table
+
 namespace {
 
-struct DirectSlot {
-  std::atomic<bool> busy{false};
-  std::atomic<UnitConnection*> connection{nullptr};
-};
+using unit_table::direct_slots;
+using unit_table::DirectSlot;
+using unit_table::run_ending;
 
-DirectSlot direct_slots[DIRECT_SLOTS];
 UnitConnection* hash_chains[HASH_CHAINS];
 std::atomic<bool> any_unit_connected{false};
-std::atomic<bool> run_ending{false};
 
-bool is_direct(std::int32_t unit_number) noexcept { return unit_number <= 99; }
+bool is_direct(std::int32_t unit_number) noexcept { return unit_number <= unit_table::MAX_DIRECT_UNIT; }
 
 DirectSlot& direct_slot(std::int32_t unit_number) noexcept {
   return direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
@@ -194,7 +197,7 @@ void close_at_exit(UnitConnection& unit) noexcept {
 
 }  // namespace
 
-ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection) noexcept {
+ConditionCode acquire_unit_in_full(std::int32_t unit_number, UnitConnection** connection) noexcept {
   *connection = nullptr;
   if (run_ending.load()) wait_for_run_end();
   if (unit_number < MIN_UNIT || unit_number > MAX_UNIT) return ConditionCode::invalid_unit;
@@ -224,10 +227,6 @@ ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection
 void release_unit(std::int32_t unit_number) noexcept {
   if (UnitConnection* unit = find_unit(unit_number); unit != nullptr)
     busy_mark(unit_number, *unit).store(false, std::memory_order_release);
-}
-
-void release_unit(UnitConnection& unit) noexcept {
-  busy_mark(unit.unit_number, unit).store(false, std::memory_order_release);
 }
 
 UnitConnection* find_unit(std::int32_t unit_number) noexcept {

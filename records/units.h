@@ -102,12 +102,48 @@ struct StatementBranches;
 /// report_io_condition; without an error branch a failure ends the run. Returns 0 or the status.
 std::int32_t connect_unit(const OpenRequest& request, const StatementBranches& branches) noexcept;
 
+/// The direct part of the unit table, shared with the in-line statement paths below.
+namespace unit_table {
+inline constexpr std::int32_t MAX_DIRECT_UNIT = MIN_UNIT + DIRECT_SLOTS - 1;  // 99
+
+struct DirectSlot {
+  std::atomic<bool> busy{false};  ///< statement in progress
+  std::atomic<UnitConnection*> connection{nullptr};
+};
+
+extern DirectSlot direct_slots[DIRECT_SLOTS];
+/// Set once the run is ending: from then on a statement waits for the process to end.
+extern std::atomic<bool> run_ending;
+}  // namespace unit_table
+
+/// acquire_unit by every rule: invalid numbers, first use, chained units, a busy unit.
+ConditionCode acquire_unit_in_full(std::int32_t unit_number, UnitConnection** connection) noexcept;
+
 /// Marks the unit busy for one statement and hands out its connection (made on first use).
-ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection) noexcept;
+/// A connected unit of the direct part that is not busy is taken on the spot.
+inline ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection) noexcept {
+  if (unit_number >= MIN_UNIT && unit_number <= unit_table::MAX_DIRECT_UNIT && !unit_table::run_ending.load()) {
+    unit_table::DirectSlot& slot = unit_table::direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
+    UnitConnection* unit = slot.connection.load();
+    bool expected = false;
+    if (unit != nullptr && slot.busy.compare_exchange_strong(expected, true)) {
+      *connection = unit;
+      return ConditionCode::success;
+    }
+  }
+  return acquire_unit_in_full(unit_number, connection);
+}
+
 /// Ends the statement on the unit.
 void release_unit(std::int32_t unit_number) noexcept;
+
 /// Ends the statement on an acquired unit.
-void release_unit(UnitConnection& unit) noexcept;
+inline void release_unit(UnitConnection& unit) noexcept {
+  std::atomic<bool>& busy = unit.unit_number <= unit_table::MAX_DIRECT_UNIT
+                                ? unit_table::direct_slots[static_cast<std::size_t>(unit.unit_number - MIN_UNIT)].busy
+                                : unit.busy;
+  busy.store(false, std::memory_order_release);
+}
 /// The connection of a unit, or null when the unit was never used. Does not mark it busy.
 UnitConnection* find_unit(std::int32_t unit_number) noexcept;
 

@@ -317,7 +317,10 @@ TEST(FaultInjection, KilledMidRunKeepsOnlyWholeLeadingRecords) {
     ::kill(child, SIGKILL);
   };
 
-  const RunResult run = run_program(dir.path(), options);
+  // On a loaded machine the watcher may wake only after the whole run; such a run proves
+  // nothing either way, so it is tried again.
+  RunResult run = run_program(dir.path(), options);
+  for (int retry = 0; retry < 3 && run.signal != SIGKILL; ++retry) run = run_program(dir.path(), options);
 
   ASSERT_EQ(run.signal, SIGKILL) << "the run ended before it could be killed";
   const std::string output = dir.read(OUTPUT_NAME);
