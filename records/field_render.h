@@ -130,6 +130,17 @@ template <std::size_t W>
   }
 }
 
+/// The eight decimal digits of `value` < 10^8 as text in one word, the most significant in
+/// the lowest byte (memory order on a little-endian machine). Each step splits every lane of
+/// the word in two by a multiply and a shift, exact for the lane values involved.
+inline std::uint64_t eight_digits(std::uint32_t value) noexcept {
+  const std::uint64_t halves = (value / 10000) | std::uint64_t{value % 10000} << 32;
+  const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
+  const std::uint64_t pairs = hundreds | (halves - hundreds * 100) << 16;
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
+  return (tens | (pairs - tens * 10) << 8) | 0x3030303030303030;
+}
+
 /// 10^n for n <= 19.
 constexpr std::uint64_t power_of_ten(std::size_t n) noexcept {
   std::uint64_t power = 1;
@@ -180,6 +191,26 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   }
   const bool negative = (bits >> 63) != 0;
   if (integer >= power_of_ten(negative ? INTEGER_COLUMNS - 1 : INTEGER_COLUMNS)) return false;
+  if constexpr (std::endian::native == std::endian::little && INTEGER_COLUMNS <= 8 && D <= 8) {
+    // Both parts as eight digits in a word each; the integer part's leading zeros become
+    // blanks (all but its last digit can be), so no count of digits takes a branch.
+    std::uint64_t integer_text = eight_digits(static_cast<std::uint32_t>(integer));
+    constexpr std::uint64_t LOW_SEVEN = 0x7F7F7F7F7F7F7F7F;
+    const std::uint64_t values = integer_text ^ 0x3030303030303030;  // '0' becomes a zero byte
+    const std::uint64_t nonzero = (((values & LOW_SEVEN) + LOW_SEVEN) | values) & ~LOW_SEVEN;
+    const auto zeros = static_cast<unsigned>(std::countr_zero(nonzero | (std::uint64_t{1} << 63))) / 8;
+    const std::uint64_t blank_bytes = zeros == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zeros);
+    integer_text = (integer_text & ~blank_bytes) | (0x2020202020202020 & blank_bytes);
+    if (negative) integer_text ^= std::uint64_t{' ' ^ '-'} << (8 * (zeros - 1));  // blank before the digits
+    integer_text >>= 8 * (8 - INTEGER_COLUMNS);
+    std::memcpy(columns, &integer_text, INTEGER_COLUMNS);
+    columns[INTEGER_COLUMNS] = '.';
+    if constexpr (D > 0) {
+      const std::uint64_t decimal_text = eight_digits(static_cast<std::uint32_t>(decimals)) >> (8 * (8 - D));
+      std::memcpy(columns + INTEGER_COLUMNS + 1, &decimal_text, D);
+    }
+    return true;
+  }
   // Straight into the columns, each byte written once: the digits with their leading zeros,
   // then blanks over those zeros.
   using Word = std::conditional_t<(INTEGER_COLUMNS <= 9), std::uint32_t, std::uint64_t>;

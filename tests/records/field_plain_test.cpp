@@ -203,5 +203,31 @@ TEST(FixedRenderPlain, DeclinesWhatOnlyTheFullRendererWrites) {
   EXPECT_FALSE((render_fixed_plain<12, 5>(999999.999996, columns)));
 }
 
+TEST(EightDigits, EveryLaneValueAndRandomWords) {
+  if constexpr (std::endian::native != std::endian::little) GTEST_SKIP() << "the word holds the text in memory order";
+  const auto text_of = [](std::uint32_t value) {
+    const std::uint64_t word = eight_digits(value);
+    char bytes[8];
+    std::memcpy(bytes, &word, sizeof bytes);
+    return std::string(bytes, sizeof bytes);
+  };
+  const auto expected = [](std::uint32_t value) {
+    std::string digits = std::to_string(value);
+    return std::string(8 - digits.size(), '0') + digits;
+  };
+  // Every value of the low half, and of the high half with a few low halves.
+  for (std::uint32_t value = 0; value < 10000; ++value) {
+    ASSERT_EQ(text_of(value), expected(value));
+    for (const std::uint32_t low : {0U, 1U, 99U, 100U, 9999U}) {
+      ASSERT_EQ(text_of(value * 10000 + low), expected(value * 10000 + low));
+    }
+  }
+  std::mt19937 random(88);
+  for (int n = 0; n < 200000; ++n) {
+    const auto value = static_cast<std::uint32_t>(random() % 100000000);
+    ASSERT_EQ(text_of(value), expected(value));
+  }
+}
+
 }  // namespace
 }  // namespace records
