@@ -203,7 +203,14 @@ std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const Out
   area.high_water = filled.length;
   area.position = SPAN;
   condition = filled.condition;
-  if (condition == ConditionCode::success) condition = end_record_and_write(*unit, value_overflowed);
+  if (condition == ConditionCode::success) {
+    // The area starts the buffer and the layout leaves room for CR LF behind it.
+    char* record = unit->buffer;
+    record[filled.length] = '\r';
+    record[filled.length + 1] = '\n';
+    condition = write_record_bytes(*unit, record, filled.length + 2);
+    if (condition == ConditionCode::success && value_overflowed) condition = ConditionCode::output_conversion;
+  }
   if (condition != ConditionCode::success) {
     return finish_write_statement(unit_number, unit, condition, true, layout, items, branches);
   }

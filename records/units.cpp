@@ -249,15 +249,14 @@ std::int32_t connect_unit(const OpenRequest& request, const StatementBranches& b
   return 0;
 }
 
-ConditionCode write_record_bytes(UnitConnection& unit, const char* bytes, std::size_t count) noexcept {
-  platform::FileCalls& calls = platform::file_calls();
-  if (const platform::OsError error = calls.write(unit.handle, bytes, count); error != 0) {
+ConditionCode settle_record_write(UnitConnection& unit, platform::OsError error) noexcept {
+  if (error != 0) {
     unit.last_os_error = error;
     return ConditionCode::write_error;
   }
   if (unit.truncate_pending) {
     unit.truncate_pending = false;
-    if (const platform::OsError error = calls.truncate(unit.handle); error != 0) {
+    if (error = platform::file_calls().truncate(unit.handle); error != 0) {
       unit.last_os_error = error;
       return ConditionCode::write_error;
     }

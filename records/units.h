@@ -147,8 +147,15 @@ inline void release_unit(UnitConnection& unit) noexcept {
 /// The connection of a unit, or null when the unit was never used. Does not mark it busy.
 UnitConnection* find_unit(std::int32_t unit_number) noexcept;
 
+/// What follows a record write that failed (`error`) or was the unit's first (the cut).
+ConditionCode settle_record_write(UnitConnection& unit, platform::OsError error) noexcept;
+
 /// Hands one finished record (terminator included) to the OS; cuts the file after the first.
-ConditionCode write_record_bytes(UnitConnection& unit, const char* bytes, std::size_t count) noexcept;
+inline ConditionCode write_record_bytes(UnitConnection& unit, const char* bytes, std::size_t count) noexcept {
+  const platform::OsError error = platform::file_calls().write(unit.handle, bytes, count);
+  if (error != 0 || unit.truncate_pending) return settle_record_write(unit, error);
+  return ConditionCode::success;
+}
 /// One OS read of at most `size` bytes; the OS error, if any, is stored on the unit.
 platform::ReadResult read_block(UnitConnection& unit, char* destination, std::size_t size) noexcept;
 /// Cuts a disk file that no record has been written to down to empty (the run wrote nothing).
