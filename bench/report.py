@@ -3,8 +3,9 @@
 
 Usage: bench/report.py RESULTS_DIR
 
-Reads: run-<name>.json (hyperfine exports), rss-<name>.txt (/usr/bin/time -v output),
-facts.txt (key=value lines: lines, expected, records_korv, records_floor, cores,
+Reads: run-<name>.json (hyperfine exports; the conversions as run-korv-<round>.json and
+run-floor-<round>.json), rss-<name>.txt (/usr/bin/time -v output),
+facts.txt (key=value lines: lines, rounds, expected, records_korv, records_floor, cores,
 load_percent, lines_full),
 micro.json (Google Benchmark JSON, optional). Pairs X / X_baseline are shown as a ratio
 baseline / X ("times faster than the baseline").
@@ -54,20 +55,38 @@ def verdict(ok):
     return "ok" if ok else "MISSED"
 
 
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+
+
+def load_rounds(directory, name, rounds):
+    """Per round: median wall, mean user and mean system time of hyperfine's runs."""
+    runs = [load_run(directory, "%s-%d" % (name, round_number)) for round_number in range(1, rounds + 1)]
+    return [(run["median"], run["user"], run["system"]) for run in runs if run is not None]
+
+
 def conversion_table(directory, facts):
-    lines = facts["lines"]
-    korv, floor = load_run(directory, "korv"), load_run(directory, "floor")
-    print("Conversion of %d lines (%d records kept); wall time is the median of the runs, user and system time the mean:" % (
-        lines, facts["expected"]))
+    lines, rounds = facts["lines"], facts["rounds"]
+    korv_rounds, floor_rounds = load_rounds(directory, "korv", rounds), load_rounds(directory, "floor", rounds)
+    korv = [median(column) for column in zip(*korv_rounds)]
+    floor = [median(column) for column in zip(*floor_rounds)]
+    print("Conversion of %d lines (%d records kept), %d alternating rounds; wall time is the median of a round's"
+          " runs, user and system time their mean; each figure is the median over the rounds:" % (
+              lines, facts["expected"], len(korv_rounds)))
     print("  %-12s %10s %10s %10s %12s %14s" % ("program", "wall s", "user s", "system s", "peak RSS", "records/s"))
-    for name, run in (("korv2dunta", korv), ("floor", floor)):
-        rss = load_rss_kib(directory, "korv" if run is korv else "floor")
+    for name, (wall, user, system), rss_name in (("korv2dunta", korv, "korv"), ("floor", floor, "floor")):
         print("  %-12s %10.4f %10.4f %10.4f %8d KiB %14.0f" % (
-            name, run["median"], run["user"], run["system"], rss, facts["expected"] / run["median"]))
-    ratio = korv["median"] / floor["median"]
-    user_ns = korv["user"] * 1e9 / lines
-    print("  ratio korv2dunta/floor: wall %.3f, user %.2f, system %.2f" % (
-        ratio, korv["user"] / max(floor["user"], 1e-9), korv["system"] / max(floor["system"], 1e-9)))
+            name, wall, user, system, load_rss_kib(directory, rss_name), facts["expected"] / wall))
+    # Ratios round by round: both programs of a round ran under the same load.
+    pairs = list(zip(korv_rounds, floor_rounds))
+    ratio = median([k[0] / f[0] for k, f in pairs])
+    user_ratio = median([k[1] / max(f[1], 1e-9) for k, f in pairs])
+    system_ratio = median([k[2] / max(f[2], 1e-9) for k, f in pairs])
+    user_ns = korv[1] * 1e9 / lines
+    print("  ratio korv2dunta/floor (median of the rounds' ratios): wall %.3f, user %.2f, system %.2f" % (
+        ratio, user_ratio, system_ratio))
     print("  korv2dunta user CPU per input line: %.1f ns" % user_ns)
     print("  records written: korv2dunta %d, floor %d, expected %d" % (
         facts["records_korv"], facts["records_floor"], facts["expected"]))

@@ -190,7 +190,9 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
     ++integer;
   }
   const bool negative = (bits >> 63) != 0;
-  if (integer >= power_of_ten(negative ? INTEGER_COLUMNS - 1 : INTEGER_COLUMNS)) return false;
+  constexpr std::uint64_t LIMIT = power_of_ten(INTEGER_COLUMNS);  // a sign takes one column
+  constexpr std::uint64_t NEGATIVE_LIMIT = power_of_ten(INTEGER_COLUMNS - 1);
+  if (integer >= (negative ? NEGATIVE_LIMIT : LIMIT)) return false;
   if constexpr (std::endian::native == std::endian::little && INTEGER_COLUMNS <= 8 && D <= 8) {
     // Both parts as eight digits in a word each; the integer part's leading zeros become
     // blanks (all but its last digit can be), so no count of digits takes a branch.
