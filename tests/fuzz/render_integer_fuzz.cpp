@@ -1,11 +1,13 @@
 // Integer fields of any value and width: exactly w columns change, and they hold the value
 // right-aligned, or w asterisks exactly when its digits and sign need more than w columns.
+// The unrolled form for a constant width writes the same columns, or none.
 // Input: bytes 0-3 the value (little-endian), byte 4 the width (1 to 16).
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "fuzz_check.h"
 #include "records/field_render.h"
@@ -17,6 +19,14 @@ constexpr std::size_t GUARD = 16;
 constexpr char CANARY = '\x5A';
 /// Written into the field first, so a column the renderer skips stands out.
 constexpr char UNWRITTEN = '\x01';
+
+/// render_integer_plain for the width (1 to 9 columns): whether it wrote the field.
+template <std::size_t... W>
+bool plain_written(std::int32_t value, std::size_t width, char* columns, std::index_sequence<W...>) {
+  bool written = false;
+  ((width == W + 1 ? (written = records::render_integer_plain<W + 1>(value, columns)) : false), ...);
+  return written;
+}
 
 }  // namespace
 
@@ -36,6 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KORV_FUZZ_CHECK(area[i] == CANARY && area[GUARD + width + i] == CANARY, "no byte outside the field changes");
   }
   const std::string field = area.substr(GUARD, width);
+  // The unrolled form for a constant width writes the same columns or none.
+  std::string plain_area(GUARD + width + GUARD, CANARY);
+  if (plain_written(value, width, plain_area.data() + GUARD, std::make_index_sequence<9>())) {
+    KORV_FUZZ_CHECK(plain_area == area.substr(0, GUARD) + field + area.substr(GUARD + width), "unrolled form agrees");
+  } else {
+    KORV_FUZZ_CHECK(plain_area == std::string(GUARD + width + GUARD, CANARY), "a declined value writes nothing");
+  }
   char digits[16];
   const auto converted = std::to_chars(digits, digits + sizeof digits, value);
   const std::string text(digits, converted.ptr);
