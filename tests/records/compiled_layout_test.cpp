@@ -101,5 +101,59 @@ TEST_F(CompiledLayoutTest, WritesAsTheGeneralWalk) {
   EXPECT_EQ(slurp("a.txt").size(), 3000u * (2 + 3 + 1 + 10 + 2 + 1 + 3 + 12 + 2));
 }
 
+TEST_F(CompiledLayoutTest, FewerOrMismatchedItemsGoAsInTheGeneralStatement) {
+  const auto TYPE_MISMATCH_STATUS = static_cast<std::int32_t>(code_value(ConditionCode::type_mismatch));
+  // Three records: fewer items than fields, an item of the wrong kind, then all items right.
+  // skip 2, integer 3, skip 1, real 10.7, text 2, integer 1, skip 3, real 12.5
+  const std::string line = std::string("   12 ") + "       3.5" + "AB" + "7" + "   " + "    99.12345" + "\n";
+  const std::string text = line + line + line;
+  put("a.txt", text);
+  put("b.txt", text);
+  ASSERT_EQ(connect_unit({IN, "a.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
+  ASSERT_EQ(connect_unit({IN + 100, "b.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
+  const auto both = [&](auto make_items) {
+    ReadResult compiled{};
+    ReadResult general{};
+    const auto compiled_items = make_items(compiled);
+    const auto general_items = make_items(general);
+    compiled.status = read_compiled_record<FIELDS>(IN, compiled_items, ERROR_BRANCH);
+    general.status = read_record(IN + 100, RecordLayout(FIELDS), general_items, ERROR_BRANCH);
+    EXPECT_EQ(compiled, general);
+    return compiled;
+  };
+  const ReadResult fewer = both([](ReadResult& r) {
+    return std::vector<InputItem>{InputItem::of(r.first), InputItem::of(r.second), InputItem::of(r.text, 2)};
+  });
+  EXPECT_EQ(fewer.status, 0);
+  EXPECT_EQ(fewer.first, 12);
+  EXPECT_EQ(fewer.third, 0);  // no item, never read
+  const ReadResult mismatched = both([](ReadResult& r) {
+    return std::vector<InputItem>{InputItem::of(r.first), InputItem::of(r.third), InputItem::of(r.text, 2)};
+  });
+  EXPECT_EQ(mismatched.status, TYPE_MISMATCH_STATUS);
+  const ReadResult whole = both([](ReadResult& r) {
+    return std::vector<InputItem>{InputItem::of(r.first), InputItem::of(r.second), InputItem::of(r.text, 2),
+                                  InputItem::of(r.third), InputItem::of(r.fourth)};
+  });
+  EXPECT_EQ(whole.status, 0);
+  EXPECT_EQ(whole.third, 7);
+  EXPECT_EQ(whole.fourth, 99.12345);
+
+  ASSERT_EQ(connect_unit({OUT, "c.txt", BlankMode::null, FileStatus::unknown}, ERROR_BRANCH), 0);
+  ASSERT_EQ(connect_unit({OUT + 100, "d.txt", BlankMode::null, FileStatus::unknown}, ERROR_BRANCH), 0);
+  const OutputItem short_list[] = {OutputItem::of(std::int32_t{5}), OutputItem::of(2.5)};
+  EXPECT_EQ(write_compiled_record<FIELDS>(OUT, short_list, ERROR_BRANCH),
+            write_record(OUT + 100, RecordLayout(FIELDS), short_list, ERROR_BRANCH));
+  // A number in a text field goes as its bytes; a text in a numeric field is a type mismatch.
+  const OutputItem mixed[] = {OutputItem::of(std::int32_t{5}), OutputItem::of(2.5),
+                              OutputItem::of(std::int32_t{0x4142}), OutputItem::of("x", 1), OutputItem::of(1.0)};
+  const std::int32_t status = write_compiled_record<FIELDS>(OUT, mixed, ERROR_BRANCH);
+  EXPECT_EQ(status, write_record(OUT + 100, RecordLayout(FIELDS), mixed, ERROR_BRANCH));
+  EXPECT_EQ(status, TYPE_MISMATCH_STATUS);
+  close_all_units();
+  EXPECT_EQ(slurp("c.txt"), slurp("d.txt"));
+  EXPECT_EQ(slurp("c.txt"), "    5  2.5000000\r\n");  // the short list ends the record after its last value
+}
+
 }  // namespace
 }  // namespace records
