@@ -107,11 +107,12 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
   std::size_t taken = 0;
   for (int n = 0; n < 200000; ++n) {
     std::string text(10, ' ');
-    const std::size_t start = random() % 10;
-    for (std::size_t i = start; i < 10; ++i) text[i] = static_cast<char>('0' + random() % 10);
-    if (random() % 8 != 0) text[start + random() % (10 - start)] = '.';
-    if (start > 0 && random() % 4 == 0) text[start - 1] = '-';
-    if (random() % 50 == 0) text[random() % 10] = "e+ x"[random() % 4];
+    const auto draw = [&random](std::size_t below) { return static_cast<std::size_t>(random() % below); };
+    const std::size_t start = draw(10);
+    for (std::size_t i = start; i < 10; ++i) text[i] = static_cast<char>('0' + draw(10));
+    if (draw(8) != 0) text[start + draw(10 - start)] = '.';
+    if (start > 0 && draw(4) == 0) text[start - 1] = '-';
+    if (draw(50) == 0) text[draw(10)] = "e+ x"[draw(4)];
     double value = 42.0;
     const int decimals = static_cast<int>(random() % 9);
     const bool plain = parse_fixed_plain<10>(text.data(), decimals, value);
