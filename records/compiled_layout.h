@@ -40,7 +40,7 @@ FieldsOutcome read_from(const char* record, std::span<const InputItem> items, bo
         auto* target = static_cast<std::int32_t*>(item.target);
         bool done = false;
         if constexpr (FIELD.width <= 9) done = blanks_ignored && parse_integer_plain<FIELD.width>(text.data(), *target);
-        if (!done) {
+        if (!done) [[unlikely]] {
           const IntegerParse parsed = parse_integer(text, blanks_ignored);
           *target = parsed.value;
           valid = parsed.status == ParseStatus::ok;
@@ -51,7 +51,7 @@ FieldsOutcome read_from(const char* record, std::span<const InputItem> items, bo
         if constexpr (FIELD.width <= 16) {
           done = blanks_ignored && parse_fixed_plain<FIELD.width>(text.data(), FIELD.decimals, *target);
         }
-        if (!done) {
+        if (!done) [[unlikely]] {
           const FixedParse parsed = parse_fixed(text, FIELD.decimals, blanks_ignored);
           *target = parsed.value;
           valid = parsed.status == ParseStatus::ok;
@@ -61,7 +61,7 @@ FieldsOutcome read_from(const char* record, std::span<const InputItem> items, bo
       } else {
         parse_characters(text, static_cast<char*>(item.target), item.length);
       }
-      if (!valid) {
+      if (!valid) [[unlikely]] {
         // A comma ends a numeric field early and shifts the rest of the line; no field with
         // one converts, so the check costs nothing on good lines.
         if (std::memchr(text.data(), ',', text.size()) != nullptr) return {ConditionCode::success, 0, 0, 0, true};
@@ -89,13 +89,14 @@ FieldsOutcome fill_from(char* area, std::span<const OutputItem> items, bool& ove
       if constexpr (FIELD.kind == FieldKind::integer) {
         bool done = false;
         if constexpr (FIELD.width <= 9) done = render_integer_plain<FIELD.width>(item.integer, columns);
-        if (!done) overflowed |= render_integer(item.integer, FIELD.width, columns) == FieldOutcome::overflow;
+        if (!done) [[unlikely]]
+          overflowed |= render_integer(item.integer, FIELD.width, columns) == FieldOutcome::overflow;
       } else if constexpr (FIELD.kind == FieldKind::real) {
         bool done = false;
         if constexpr (FIELD.width <= 20 && FIELD.decimals <= 9 && FIELD.decimals + 2 <= FIELD.width) {
           done = render_fixed_plain<FIELD.width, FIELD.decimals>(item.real, columns);
         }
-        if (!done)
+        if (!done) [[unlikely]]
           overflowed |= render_fixed(item.real, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
       } else if (item.kind == ItemKind::characters && item.length == FIELD.width) {
         std::memcpy(columns, item.bytes, FIELD.width);
@@ -160,16 +161,16 @@ std::int32_t read_compiled_record(std::int32_t unit_number, std::span<const Inpu
   ConditionCode condition = acquire_unit(unit_number, &unit);
   if (condition == ConditionCode::success) condition = readable_condition(*unit);
   if (condition == ConditionCode::success) condition = take_next_record(*unit);
-  if (condition != ConditionCode::success) {
+  if (condition != ConditionCode::success) [[unlikely]] {
     return finish_read_statement(unit_number, unit, condition, nullptr, layout, items, branches);
   }
   InputCursor& cursor = unit->formatting->input;
   if (SPAN > static_cast<std::size_t>(cursor.record_end - cursor.position) ||
-      !compiled::items_fit<FIELDS>(items, false)) {
+      !compiled::items_fit<FIELDS>(items, false)) [[unlikely]] {
     return finish_read_statement(unit_number, unit, condition, nullptr, layout, items, branches);
   }
   const FieldsOutcome read = compiled::read_from<FIELDS, 0, 0, 0>(cursor.position, items, unit->blanks_ignored);
-  if (read.condition != ConditionCode::success || read.needs_walk) {
+  if (read.condition != ConditionCode::success || read.needs_walk) [[unlikely]] {
     return finish_read_statement(unit_number, unit, condition, &read, layout, items, branches);
   }
   cursor.position += read.length;
@@ -190,7 +191,7 @@ std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const Out
   if (condition == ConditionCode::success) condition = writable_condition(*unit);
   // The area runs to record_capacity - 1 columns; CR LF and slack follow it in the buffer.
   if (condition != ConditionCode::success || SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size ||
-      !compiled::items_fit<FIELDS>(items, true)) {
+      !compiled::items_fit<FIELDS>(items, true)) [[unlikely]] {
     return finish_write_statement(unit_number, unit, condition, false, layout, items, branches);
   }
   RecordBuffer& area = unit->formatting->output;
@@ -211,7 +212,7 @@ std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const Out
     condition = write_record_bytes(*unit, record, filled.length + 2);
     if (condition == ConditionCode::success && value_overflowed) condition = ConditionCode::output_conversion;
   }
-  if (condition != ConditionCode::success) {
+  if (condition != ConditionCode::success) [[unlikely]] {
     return finish_write_statement(unit_number, unit, condition, true, layout, items, branches);
   }
   release_unit(*unit);
