@@ -1,6 +1,9 @@
 // The KORV and DUNTA layouts and the statements that read and write one line under them.
 #include "converter/layouts.h"
 
+#include <span>
+#include <string_view>
+
 #include "converter/driver.h"
 #include "records/compiled_layout.h"
 #include "records/reader.h"
@@ -49,28 +52,20 @@ const std::span<const FieldSpec> INPUT_LAYOUT{INPUT_FIELDS};
 const std::span<const FieldSpec> OUTPUT_LAYOUT{OUTPUT_FIELDS};
 
 bool read_input_record(LineRecord& record) noexcept {
-  using records::InputItem;
-  const InputItem items[] = {
-      InputItem::of(record.first.a),  InputItem::of(record.first.b), InputItem::of(record.second.a),
-      InputItem::of(record.second.b), InputItem::of(record.digit),   InputItem::of(&record.species, 1),
-      InputItem::of(record.freq),
-  };
-  return records::read_compiled_record<INPUT_FIELDS>(INPUT_UNIT, items, READ_BRANCHES) == 0;
+  std::span<char> species(&record.species, 1);
+  return records::read_compiled_values<INPUT_FIELDS>(INPUT_UNIT, READ_BRANCHES, record.first.a, record.first.b,
+                                                     record.second.a, record.second.b, record.digit, species,
+                                                     record.freq) == 0;
 }
 
 void write_output_record(const LineRecord& record) noexcept {
-  using records::OutputItem;
-  const OutputItem items[] = {
-      OutputItem::of(record.freq),           OutputItem::of(record.first.lead),
-      OutputItem::of(record.first.a),        OutputItem::of(record.first.b),
-      OutputItem::of(&record.first.sign, 1), OutputItem::of(record.first.a_next),
-      OutputItem::of(record.second.lead),    OutputItem::of(record.second.a),
-      OutputItem::of(record.second.b),       OutputItem::of(&record.second.sign, 1),
-      OutputItem::of(record.second.a_next),  OutputItem::of(record.trailer_flag),
-      OutputItem::of(record.trailer_code),   OutputItem::of(record.trailer_text, sizeof record.trailer_text),
-  };
+  using Text = std::string_view;
   // A value too wide for its field comes back as 63 and is deliberately ignored.
-  (void)records::write_compiled_record<OUTPUT_FIELDS>(OUTPUT_UNIT, items, WRITE_BRANCHES);
+  (void)records::write_compiled_values<OUTPUT_FIELDS>(
+      OUTPUT_UNIT, WRITE_BRANCHES, record.freq, record.first.lead, record.first.a, record.first.b,
+      Text(&record.first.sign, 1), record.first.a_next, record.second.lead, record.second.a, record.second.b,
+      Text(&record.second.sign, 1), record.second.a_next, record.trailer_flag, record.trailer_code,
+      Text(record.trailer_text, sizeof record.trailer_text));
 }
 
 }  // namespace converter

@@ -5,7 +5,9 @@
 #include <bit>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/compiled_layout.h"
@@ -61,18 +63,26 @@ TEST_F(CompiledLayoutTest, ReadsAsTheGeneralWalk) {
   }
   put("a.txt", text);
   put("b.txt", text);
+  put("c.txt", text);
   ASSERT_EQ(connect_unit({IN, "a.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
   ASSERT_EQ(connect_unit({IN + 100, "b.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
-  // Unit IN reads through the compiled code, unit IN + 100 through the walk, line by line.
+  ASSERT_EQ(connect_unit({IN + 200, "c.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
+  // Unit IN reads through the compiled code with items, unit IN + 200 with variables, unit
+  // IN + 100 through the walk, line by line.
   for (int line = 0; line < 4000; ++line) {
     set_diagnostic_note(nullptr);
     const ReadResult compiled = read_one(true);
+    ReadResult variables{};
+    std::span<char> text_area(variables.text, 2);
+    variables.status = read_compiled_values<FIELDS>(IN + 200, ERROR_BRANCH, variables.first, variables.second,
+                                                    text_area, variables.third, variables.fourth);
     ReadResult general{};
     const InputItem items[] = {InputItem::of(general.first), InputItem::of(general.second),
                                InputItem::of(general.text, 2), InputItem::of(general.third),
                                InputItem::of(general.fourth)};
     general.status = read_record(IN + 100, RecordLayout(FIELDS), items, ERROR_BRANCH);
     ASSERT_EQ(compiled, general) << "line " << line + 1;
+    ASSERT_EQ(variables, general) << "line " << line + 1;
   }
   EXPECT_EQ(read_one(true).status, -1);
 }
@@ -80,6 +90,7 @@ TEST_F(CompiledLayoutTest, ReadsAsTheGeneralWalk) {
 TEST_F(CompiledLayoutTest, WritesAsTheGeneralWalk) {
   ASSERT_EQ(connect_unit({OUT, "a.txt", BlankMode::null, FileStatus::unknown}, ERROR_BRANCH), 0);
   ASSERT_EQ(connect_unit({OUT + 100, "b.txt", BlankMode::null, FileStatus::unknown}, ERROR_BRANCH), 0);
+  ASSERT_EQ(connect_unit({OUT + 200, "c.txt", BlankMode::null, FileStatus::unknown}, ERROR_BRANCH), 0);
   std::mt19937_64 random(8);
   const double reals[] = {0.0, -0.0, 0.5, -0.5, 12345.678, 1e6, -99999.999995, 1e300, 1e-300, 0.015625};
   for (int record = 0; record < 3000; ++record) {
@@ -94,10 +105,15 @@ TEST_F(CompiledLayoutTest, WritesAsTheGeneralWalk) {
     };
     const std::int32_t compiled = write_compiled_record<FIELDS>(OUT, items, ERROR_BRANCH);
     const std::int32_t general = write_record(OUT + 100, RecordLayout(FIELDS), items, ERROR_BRANCH);
+    const std::int32_t variables = write_compiled_values<FIELDS>(
+        OUT + 200, ERROR_BRANCH, items[0].integer, items[1].real, std::string_view(items[2].bytes, items[2].length),
+        items[3].integer, items[4].real);
     ASSERT_EQ(compiled, general) << "record " << record;
+    ASSERT_EQ(variables, general) << "record " << record;
   }
   close_all_units();
   EXPECT_EQ(slurp("a.txt"), slurp("b.txt"));
+  EXPECT_EQ(slurp("c.txt"), slurp("b.txt"));
   EXPECT_EQ(slurp("a.txt").size(), 3000u * (2 + 3 + 1 + 10 + 2 + 1 + 3 + 12 + 2));
 }
 
