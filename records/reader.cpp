@@ -130,13 +130,10 @@ ConditionCode settle_compiled_read(InputCursor& cursor, const FieldsOutcome& rea
 
 }  // namespace
 
-ConditionCode take_record(UnitConnection& unit) noexcept {
+ConditionCode take_record(UnitConnection& unit) noexcept { return take_next_record(unit); }
+
+ConditionCode refill_and_take(UnitConnection& unit) noexcept {
   InputCursor& cursor = unit.formatting->input;
-  if (cursor.next_byte != nullptr && cursor.unread_bytes > 0) {
-    if (auto* line_feed = static_cast<char*>(std::memchr(cursor.next_byte, LINE_FEED, cursor.unread_bytes))) {
-      return finish_take(cursor, cursor.next_byte, line_feed, cursor.next_byte + cursor.unread_bytes);
-    }
-  }
   // Move the start of an unfinished line to the front and refill behind it.
   std::size_t held = cursor.next_byte != nullptr ? cursor.unread_bytes : 0;
   if (held > 0 && cursor.next_byte != unit.buffer) std::memmove(unit.buffer, cursor.next_byte, held);

@@ -23,6 +23,10 @@ std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::spa
 /// record too long.
 ConditionCode take_record(UnitConnection& unit) noexcept;
 
+/// The part of take_record after the buffer holds no further line end: keeps the unfinished
+/// line, reads behind it (growing the buffer for a long line) until a line end or end of data.
+ConditionCode refill_and_take(UnitConnection& unit) noexcept;
+
 /// Ends a record found in the buffer at `start` .. `line_feed`: CR and control-Z rules,
 /// cursor set to column 1 of it.
 inline ConditionCode finish_take(InputCursor& cursor, char* start, char* line_feed, char* held_end) noexcept {
@@ -40,7 +44,7 @@ inline ConditionCode finish_take(InputCursor& cursor, char* start, char* line_fe
   return ConditionCode::success;
 }
 
-/// take_record, with the common case (the next line end already in the buffer) on the spot.
+/// take_record in line: the common case (the next line end already in the buffer) on the spot.
 inline ConditionCode take_next_record(UnitConnection& unit) noexcept {
   InputCursor& cursor = unit.formatting->input;
   if (cursor.next_byte != nullptr && cursor.unread_bytes > 0) {
@@ -48,7 +52,7 @@ inline ConditionCode take_next_record(UnitConnection& unit) noexcept {
       return finish_take(cursor, cursor.next_byte, line_feed, cursor.next_byte + cursor.unread_bytes);
     }
   }
-  return take_record(unit);
+  return refill_and_take(unit);
 }
 
 /// Whether a read statement may use the unit: 0, or the condition that refuses it.
