@@ -392,21 +392,8 @@ std::optional<std::uint64_t> scaled_and_rounded(std::uint64_t mantissa, int frac
   // fraction < 2^fb and integer < 2^(53 - fb): bound both products by their bit widths.
   const auto bits = static_cast<std::uint64_t>(fraction_bits);
   if (bits + std::bit_width(five_power) > 64 || 53 - bits + 1 + std::bit_width(ten_power) > 64) return std::nullopt;
-  const std::uint64_t integer = mantissa >> fraction_bits;
-  const std::uint64_t fraction = mantissa & ((std::uint64_t{1} << fraction_bits) - 1);
-  // fraction * 10^d / 2^fb = fraction * 5^d / 2^(fb - d).
-  const std::uint64_t product = fraction * five_power;
-  const int shift = fraction_bits - static_cast<int>(decimals);
-  std::uint64_t fraction_part = 0;
-  bool round_up = false;
-  if (shift > 0) {
-    fraction_part = product >> shift;
-    round_up = ((product >> (shift - 1)) & 1) != 0;
-  } else {
-    // Every fraction bit lies above the last decimal: the product scales up exactly, below 10^d.
-    fraction_part = product << -shift;
-  }
-  return integer * ten_power + fraction_part + (round_up ? 1 : 0);
+  const ScaledParts parts = scaled_parts(mantissa, fraction_bits, five_power, static_cast<int>(decimals));
+  return parts.integer * ten_power + parts.decimals;  // a carry (decimals == 10^d) adds one unit
 }
 
 /// Writes `scaled` / 10^d right-aligned with d decimals and the sign; asterisks when it does not fit.

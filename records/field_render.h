@@ -156,6 +156,25 @@ inline std::size_t digit_count(std::uint64_t value) noexcept {
   return count;
 }
 
+/// |x| split at d decimals, for x = mantissa / 2^fraction_bits (1 <= fraction_bits <= 52):
+/// floor(|x|), and the first d decimals rounded half away from zero on the bits below them.
+/// The decimals reach 10^d when the rounding carries into the integer part. Needs
+/// fraction_bits + bit_width(five_power) <= 64, five_power being 5^d.
+struct ScaledParts {
+  std::uint64_t integer;
+  std::uint64_t decimals;
+};
+[[gnu::always_inline]] inline ScaledParts scaled_parts(std::uint64_t mantissa, int fraction_bits,
+                                                       std::uint64_t five_power, int decimals) noexcept {
+  const std::uint64_t fraction = mantissa & ((std::uint64_t{1} << fraction_bits) - 1);
+  // fraction * 10^d / 2^fb = fraction * 5^d / 2^(fb - d)
+  const std::uint64_t product = fraction * five_power;
+  const int shift = fraction_bits - decimals;
+  // With no fraction bit below the last decimal the product scales up exactly.
+  const std::uint64_t rounded = shift > 0 ? (product >> shift) + ((product >> (shift - 1)) & 1) : product << -shift;
+  return {mantissa >> fraction_bits, rounded};
+}
+
 /// Quick form of render_fixed for a constant W <= 20 and 0 <= D <= 9 with D + 2 <= W: values
 /// with 1 <= |x| < 2^52 (integer and fraction bits in one word) that fit. |x| * 10^D is taken
 /// exactly as floor plus the bit below it, so the digits are those of render_fixed. False, with
@@ -174,17 +193,7 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   // fraction < 2^fb: fraction * 5^D must fit a word.
   if (static_cast<std::size_t>(fraction_bits) + std::bit_width(FIVE_POWER) > 64) return false;
   const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-  std::uint64_t integer = mantissa >> fraction_bits;
-  const std::uint64_t fraction = mantissa & ((std::uint64_t{1} << fraction_bits) - 1);
-  // fraction * 10^D / 2^fb = fraction * 5^D / 2^(fb - D)
-  const std::uint64_t product = fraction * FIVE_POWER;
-  const int shift = fraction_bits - static_cast<int>(D);
-  std::uint64_t decimals = 0;
-  if (shift > 0) {
-    decimals = (product >> shift) + ((product >> (shift - 1)) & 1);  // halves round away from zero
-  } else {
-    decimals = product << -shift;  // every fraction bit lies above the last decimal: exact
-  }
+  auto [integer, decimals] = scaled_parts(mantissa, fraction_bits, FIVE_POWER, static_cast<int>(D));
   if (decimals == SCALE) {  // the rounding carried into the integer part
     decimals = 0;
     ++integer;
