@@ -329,17 +329,10 @@ template <const auto& FIELDS, typename... Targets>
 std::int32_t read_compiled_values(std::int32_t unit_number, const StatementBranches& branches,
                                   Targets&... targets) noexcept {
   static_assert(sizeof...(Targets) == compiled::item_kinds_of<FIELDS>().size(), "one variable per data field");
-  const auto item_of = [](auto& target) noexcept {
-    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(target)>, std::span<char>>) {
-      return InputItem::of(target.data(), target.size());
-    } else {
-      return InputItem::of(target);
-    }
-  };
   return compiled::read_statement<FIELDS>(
       unit_number, compiled::VariableTargets<Targets...>{{targets...}}, true,
       [&](auto finish) noexcept {
-        const InputItem items[] = {item_of(targets)...};
+        const InputItem items[] = {InputItem::of(targets)...};
         return finish(std::span<const InputItem>(items));
       },
       branches);
@@ -363,17 +356,10 @@ template <const auto& FIELDS, typename... Values>
 std::int32_t write_compiled_values(std::int32_t unit_number, const StatementBranches& branches,
                                    const Values&... values) noexcept {
   static_assert(sizeof...(Values) == compiled::item_kinds_of<FIELDS>().size(), "one value per data field");
-  const auto item_of = [](const auto& value) noexcept {
-    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, std::string_view>) {
-      return OutputItem::of(value.data(), value.size());
-    } else {
-      return OutputItem::of(value);
-    }
-  };
   return compiled::write_statement<FIELDS>(
       unit_number, compiled::VariableValues<Values...>{{values...}}, true,
       [&](auto finish) noexcept {
-        const OutputItem items[] = {item_of(values)...};
+        const OutputItem items[] = {OutputItem::of(values)...};
         return finish(std::span<const OutputItem>(items));
       },
       branches);

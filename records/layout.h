@@ -50,6 +50,8 @@ struct InputItem {
   static InputItem of(double& value) noexcept { return {ItemKind::real, &value, sizeof value}; }
   /// A character area of `length` bytes.
   static InputItem of(char* area, std::size_t length) noexcept { return {ItemKind::characters, area, length}; }
+  /// A character area.
+  static InputItem of(std::span<char> area) noexcept { return of(area.data(), area.size()); }
 };
 
 /// One value handed to the record writer; `kind` says which member holds it.
@@ -80,6 +82,8 @@ struct OutputItem {
     item.bytes = bytes;
     return item;
   }
+  /// Text, one column per byte.
+  static constexpr OutputItem of(std::string_view text) noexcept { return of(text.data(), text.size()); }
 
   /// The bytes a text field takes from this value: the text itself, or the number's own bytes.
   std::string_view as_bytes() const noexcept {
