@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(FaultInjection, DirectoryInPlaceOfFile,
                            return std::string(info.param.name);
                          });
 
-TEST(FaultInjection, KilledMidRunKeepsOnlyWholeLeadingRecords) {
+TEST(FaultInjection, KilledMidRunKeepsOnlyLeadingRecords) {
   constexpr long LINES = 1000000;
   ScratchDir dir;
   const std::string input = input_lines(LINES);
@@ -324,7 +324,13 @@ TEST(FaultInjection, KilledMidRunKeepsOnlyWholeLeadingRecords) {
 
   ASSERT_EQ(run.signal, SIGKILL) << "the run ended before it could be killed";
   const std::string output = dir.read(OUTPUT_NAME);
-  EXPECT_EQ(output.size() % RECORD_BYTES, 0u) << output.size() << " bytes";
+  // A kill that lands inside a write crossing a page boundary of the file may leave that write
+  // cut at the boundary (the kernel checks for a fatal signal between pages); anywhere else the
+  // file ends with a whole record.
+  if (output.size() % RECORD_BYTES != 0) {
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    EXPECT_EQ(output.size() % page, 0u) << output.size() << " bytes: a record cut off the page boundary";
+  }
   EXPECT_GE(output.size(), 100 * RECORD_BYTES);
   EXPECT_LT(output.size(), full.size()) << "the kill came after the last record";
   EXPECT_TRUE(output == full.substr(0, output.size())) << "the output is not the first records of the full run";
