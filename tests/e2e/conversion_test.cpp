@@ -17,12 +17,14 @@
 #include <vector>
 
 #include "run_support.h"
+#include "tests/support/traceback_text.h"
 
 namespace {
 
 using e2e::RunOptions;
 using e2e::RunResult;
 using e2e::ScratchDir;
+using test_support::TRACEBACK_HEADER;
 
 constexpr const char* INPUT_NAME = "KORV-data-E-sept08.txt";
 constexpr const char* OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
@@ -55,15 +57,9 @@ RunResult run_in(const ScratchDir& scratch, RunOptions options = {}) {
   return e2e::run_program(scratch.path(), options);
 }
 
-/// "%-w.ws" of a plain ASCII word.
-std::string left_aligned(const std::string& word, std::size_t width) {
-  return word.size() >= width ? word.substr(0, width) : word + std::string(width - word.size(), ' ');
-}
-
 /// Checks a traceback: the fixed header, then 1 to 20 frame rows in the row format.
 void expect_traceback(const std::string& traceback) {
-  const std::string header = left_aligned("Image", 19) + left_aligned("PC", 10) + left_aligned("Routine", 19) +
-                             left_aligned("Line", 12) + left_aligned("Source", 19) + "\n";
+  const std::string& header = TRACEBACK_HEADER;
   ASSERT_GE(traceback.size(), header.size()) << traceback;
   EXPECT_EQ(traceback.substr(0, header.size()), header);
   std::size_t rows = 0;

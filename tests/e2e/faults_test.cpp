@@ -18,9 +18,12 @@
 #include <vector>
 
 #include "run_support.h"
+#include "tests/support/traceback_text.h"
 
 namespace e2e {
 namespace {
+
+using test_support::TRACEBACK_HEADER;
 
 constexpr const char* INPUT_NAME = "KORV-data-E-sept08.txt";
 constexpr const char* OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
@@ -68,14 +71,6 @@ std::string output_records(long count, long first = 0) {
   return text;
 }
 
-/// The traceback's column titles, which follow every severe diagnostic line.
-std::string traceback_header() {
-  char header[128];
-  std::snprintf(header, sizeof header, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC", "Routine", "Line",
-                "Source");
-  return header;
-}
-
 /// A severe diagnostic line for a unit, as the catalog words it.
 std::string severe_line(int number, const std::string& text, int unit, const std::string& path) {
   return "korv2dunta: severe (" + std::to_string(number) + "): " + text + ", unit " + std::to_string(unit) + ", file " +
@@ -89,7 +84,7 @@ void expect_fatal(const RunResult& run, int exit_status, const std::string& line
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_status, exit_status);
   EXPECT_EQ(run.error_output.substr(0, lines.size()), lines);
-  EXPECT_EQ(run.error_output.substr(lines.size(), traceback_header().size()), traceback_header());
+  EXPECT_EQ(run.error_output.substr(lines.size(), TRACEBACK_HEADER.size()), TRACEBACK_HEADER);
 }
 
 /// True when the program under test was built with AddressSanitizer, which reserves far

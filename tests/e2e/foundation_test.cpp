@@ -29,9 +29,12 @@
 #include <vector>
 
 #include "run_support.h"
+#include "tests/support/traceback_text.h"
 
 namespace e2e {
 namespace {
+
+using test_support::TRACEBACK_HEADER;
 
 using namespace std::chrono_literals;
 
@@ -129,14 +132,6 @@ std::string severe_line(int number, std::string_view text, int unit, const std::
 /// The line the program prints for an OS error before the diagnostic.
 std::string system_error_line(int error) { return std::string("korv2dunta: ") + std::strerror(error) + "\r\n"; }
 
-/// The traceback's title line, as the C library formats it.
-std::string traceback_header() {
-  char line[128];
-  std::snprintf(line, sizeof line, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC", "Routine", "Line",
-                "Source");
-  return line;
-}
-
 /// Splits text after every line feed; a last piece without one is kept as it is.
 std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -159,7 +154,7 @@ void expect_severe_report(const std::string& error_output, const std::string& he
   const std::vector<std::string> lines =
       split_lines(error_output.substr(head.size(), error_output.size() - head.size() - tail.size()));
   ASSERT_GE(lines.size(), 2u) << "no traceback rows in:\n" << error_output;
-  EXPECT_EQ(lines[0], traceback_header());
+  EXPECT_EQ(lines[0], TRACEBACK_HEADER);
   EXPECT_LE(lines.size() - 1, MAX_TRACEBACK_ROWS);
   for (std::size_t i = 1; i < lines.size(); ++i) {
     EXPECT_TRUE(is_traceback_row(lines[i])) << "row " << i << ": \"" << lines[i] << "\"";
@@ -627,7 +622,7 @@ TEST_F(Traceback, FollowsDiagnosticLineAndEndsTheReport) {
   ASSERT_GE(lines.size(), 3u) << result.error_output;
   EXPECT_EQ(lines[0], severe_line(29, "file not found", 55, input_path()));
   // The titles in columns of 19, 10, 19, 12 and 19 characters.
-  EXPECT_EQ(lines[1], "Image              PC        Routine            Line        Source             \n");
+  EXPECT_EQ(lines[1], TRACEBACK_HEADER);
   EXPECT_LE(lines.size() - 2, MAX_TRACEBACK_ROWS);
   for (std::size_t i = 2; i < lines.size(); ++i) {
     EXPECT_TRUE(is_traceback_row(lines[i])) << "row " << i - 1 << ": \"" << lines[i] << "\"";

@@ -11,8 +11,11 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tests/support/traceback_text.h"
 
 namespace {
+
+using test_support::TRACEBACK_HEADER;
 
 constexpr const char* INPUT_NAME = "KORV-data-E-sept08.txt";
 constexpr const char* OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
@@ -127,14 +130,6 @@ RunResult run_program(const ScratchDirectory& directory) {
   return result;
 }
 
-/// The traceback header, from its own format.
-std::string traceback_header() {
-  char header[128];
-  std::snprintf(header, sizeof header, "%-19.19s%-10.10s%-19.19s%-12.12s%-19.19s\n", "Image", "PC", "Routine", "Line",
-                "Source");
-  return header;
-}
-
 /// The system's text for `error` up to its first line end.
 std::string system_text(DWORD error) {
   char text[1024];
@@ -168,7 +163,7 @@ TEST(WindowsRun, BadFieldNamesTheFullWindowsPath) {
   EXPECT_TRUE(path[1] == ':' && path[2] == '\\') << path;
   EXPECT_EQ(path.find('/'), std::string::npos) << path;
   const std::string line = "korv2dunta: severe (64): input conversion error, unit 55, file " + path + "\r\n";
-  EXPECT_EQ(run.error_stream.substr(0, line.size() + traceback_header().size()), line + traceback_header());
+  EXPECT_EQ(run.error_stream.substr(0, line.size() + TRACEBACK_HEADER.size()), line + TRACEBACK_HEADER);
   EXPECT_NE(run.error_stream.find("\nkorv2dunta.exe     "), std::string::npos) << run.error_stream;
   // The record finished before the bad one is in the output file.
   EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)).size(), 68u);
@@ -189,7 +184,7 @@ TEST(WindowsRun, SharingViolationPrintsSystemTextAndOpenFailure) {
   ASSERT_FALSE(text.empty());
   const std::string expected = "korv2dunta: " + text + "\r\n" +
                                "korv2dunta: severe (30): open failure, unit 55, file " + directory.at(INPUT_NAME) +
-                               "\r\n" + traceback_header();
+                               "\r\n" + TRACEBACK_HEADER;
   EXPECT_EQ(run.error_stream.substr(0, expected.size()), expected);
 }
 
@@ -200,7 +195,7 @@ TEST(WindowsRun, DirectoryNamedLikeTheOutputIsPermissionDenied) {
   const RunResult run = run_program(directory);
   EXPECT_EQ(run.exit_status, 0xC0000009u);
   const std::string expected = "korv2dunta: severe (9): permission to access file denied, unit 58, file " +
-                               directory.at(OUTPUT_NAME) + "\r\n" + traceback_header();
+                               directory.at(OUTPUT_NAME) + "\r\n" + TRACEBACK_HEADER;
   EXPECT_EQ(run.error_stream.substr(0, expected.size()), expected);
 }
 
@@ -219,8 +214,8 @@ TEST(WindowsRun, MissingInputIsFileNotFound) {
   ScratchDirectory directory;
   const RunResult run = run_program(directory);
   EXPECT_EQ(run.exit_status, 0xC000001Du);
-  const std::string expected = "korv2dunta: severe (29): file not found, unit 55, file " + directory.at(INPUT_NAME) +
-                               "\r\n" + traceback_header();
+  const std::string expected =
+      "korv2dunta: severe (29): file not found, unit 55, file " + directory.at(INPUT_NAME) + "\r\n" + TRACEBACK_HEADER;
   EXPECT_EQ(run.error_stream.substr(0, expected.size()), expected);
 }
 

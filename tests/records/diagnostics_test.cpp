@@ -10,6 +10,7 @@
 #include "records/diagnostics.h"
 #include "records/text_format.h"
 #include "records/units.h"
+#include "tests/support/traceback_text.h"
 
 namespace records {
 namespace {
@@ -78,7 +79,7 @@ TEST(Traceback, HeaderAndRowLayout) {
   void* frames[2] = {reinterpret_cast<void*>(&format_traceback), reinterpret_cast<void*>(&catalog_text)};
   const std::size_t length = format_traceback(out, sizeof out, frames, 2);
   const std::string text(out, length);
-  const std::string header = "Image              PC        Routine            Line        Source             \n";
+  const std::string& header = test_support::TRACEBACK_HEADER;
   ASSERT_EQ(text.substr(0, header.size()), header);
   // Each row: module (17), two blanks, PC (8+ hex digits), two blanks, routine (17), two
   // blanks, line (10), two blanks, source.

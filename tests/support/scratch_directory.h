@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "records/diagnostics.h"
 #include "records/units.h"
+#include "tests/support/traceback_text.h"
 
 namespace test_support {
 
@@ -28,9 +29,7 @@ inline std::string escape_regex(const std::string& text) {
 }
 
 /// The traceback that follows every severe diagnostic line: the header and its rows.
-inline const std::string TRACEBACK =
-    "Image              PC        Routine            Line        Source             \n"
-    "([^\n]{17}  [0-9A-F]{8,}  [^\n]{17}  [^\n]{10}  [^\n]*\n)*";
+inline const std::string TRACEBACK = TRACEBACK_HEADER + "([^\n]{17}  [0-9A-F]{8,}  [^\n]{17}  [^\n]{10}  [^\n]*\n)*";
 
 /// The exit status a run ended by `code` shows: Windows keeps all 32 bits, POSIX the low 8.
 inline int exit_status_of(records::ConditionCode code) {
