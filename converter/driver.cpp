@@ -12,9 +12,11 @@ namespace converter {
 void convert_line_list() noexcept {
   constexpr records::StatementBranches NO_BRANCHES{};
   // The input must exist: a missing line list is "file not found", never an empty success.
-  (void)records::connect_unit({INPUT_UNIT, INPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::old},
-                              NO_BRANCHES);
-  (void)records::connect_unit({OUTPUT_UNIT, OUTPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::unknown},
+  (void)records::connect_unit(
+      {INPUT_UNIT, INPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::old, records::UnitUse::reading},
+      NO_BRANCHES);
+  (void)records::connect_unit({OUTPUT_UNIT, OUTPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::unknown,
+                               records::UnitUse::writing},
                               NO_BRANCHES);
   for (;;) {
     LineRecord record{};

@@ -16,8 +16,8 @@ inline constexpr FileHandle NO_FILE = -1;
 /// A raw OS error number (errno, or the Windows last-error value); 0 means none.
 using OsError = std::uint32_t;
 
-/// Whether a file is opened for reading and writing or for reading alone.
-enum class OpenAccess : std::uint8_t { read_write, read_only };
+/// Whether a file is opened for reading and writing, for reading alone or for writing alone.
+enum class OpenAccess : std::uint8_t { read_write, read_only, write_only };
 /// Whether a missing file is created empty or the open fails.
 enum class OpenCreation : std::uint8_t { open_or_create, open_existing };
 
@@ -47,7 +47,8 @@ struct ReadResult {
 
 /// The file calls the record layer makes. Tests swap single entries to make a call fail.
 struct FileCalls {
-  /// Opens `path` at offset 0 without truncation, shared for reading only; a directory is refused.
+  /// Opens `path` at offset 0 without truncation, shared for reading only; a directory is
+  /// refused, and so is writing to a file whose permissions let nobody write it.
   OpenResult (*open)(const char* path, OpenAccess access, OpenCreation creation) noexcept;
   /// One read of at most `size` bytes; retries interruptions.
   ReadResult (*read)(FileHandle file, char* destination, std::size_t size) noexcept;
@@ -60,6 +61,12 @@ struct FileCalls {
   /// Closes the file; never retried.
   OsError (*close)(FileHandle file) noexcept;
 };
+
+/// Makes the edge of the process safe before any file is opened: a standard stream that is not
+/// open is opened on the null device, so that no data file can take its place and receive
+/// diagnostics, and signals whose default action would end the run without its diagnostic
+/// (a pipe with no reader, a file-size limit) are turned into write errors.
+void secure_process_boundary() noexcept;
 
 /// The file calls in use. Signal-safe to read.
 FileCalls& file_calls() noexcept;
@@ -74,6 +81,8 @@ std::size_t full_path(const char* name, char* out, std::size_t out_size) noexcep
 OpenFailure classify_open_error(OsError error) noexcept;
 /// True when a read failure means "end of file" rather than a device error.
 bool is_end_of_file_error(OsError error) noexcept;
+/// True when `path` names a FIFO, which is opened for the one direction it is used in.
+bool is_fifo(const char* path) noexcept;
 /// True when the file is an ordinary disk file (not a pipe, terminal or device).
 bool is_disk_file(FileHandle file) noexcept;
 /// True for the process's standard input, output and error, which are never closed.

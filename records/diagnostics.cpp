@@ -201,6 +201,7 @@ bool on_console_event(std::uint32_t event) noexcept {
 }
 
 void start_run() noexcept {
+  platform::secure_process_boundary();
   platform::install_console_handler(on_console_event);
   platform::install_fault_handler(on_fault);
   platform::mask_float_exceptions();

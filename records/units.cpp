@@ -106,8 +106,20 @@ bool resolve_path(UnitConnection& unit, std::string_view file_name) noexcept {
 }
 
 /// Opens the file for reading and writing, retrying for reading alone when that is refused.
-ConditionCode open_file(UnitConnection& unit, platform::OpenCreation creation) noexcept {
+/// A FIFO open for both directions would be its own reader and writer: its data would never
+/// end and a reader that goes away would never be noticed, so it is opened once, for the use
+/// stated, and waits for its other end like any reader or writer.
+ConditionCode open_file(UnitConnection& unit, platform::OpenCreation creation, UnitUse use) noexcept {
   platform::FileCalls& calls = platform::file_calls();
+  if (use != UnitUse::unstated && platform::is_fifo(unit.path)) {
+    const bool reading = use == UnitUse::reading;
+    const platform::OpenResult opened =
+        calls.open(unit.path, reading ? platform::OpenAccess::read_only : platform::OpenAccess::write_only, creation);
+    if (opened.handle == platform::NO_FILE) return open_condition(unit, opened.error);
+    unit.handle = opened.handle;
+    unit.read_only = reading;
+    return ConditionCode::success;
+  }
   platform::OpenResult opened = calls.open(unit.path, platform::OpenAccess::read_write, creation);
   if (opened.handle == platform::NO_FILE && !unit.read_only) {
     const platform::OpenFailure failure = platform::classify_open_error(opened.error);
@@ -137,7 +149,8 @@ ConditionCode open_connection(UnitConnection& unit, const OpenRequest& request) 
   // Status old insists on an existing file; every other status opens or creates.
   const auto creation = request.status == FileStatus::old ? platform::OpenCreation::open_existing
                                                           : platform::OpenCreation::open_or_create;
-  if (const ConditionCode opened = open_file(unit, creation); opened != ConditionCode::success) return opened;
+  if (const ConditionCode opened = open_file(unit, creation, request.use); opened != ConditionCode::success)
+    return opened;
 
   unit.disk_file = platform::is_disk_file(unit.handle);
   unit.line_control = LineControl::list;

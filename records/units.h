@@ -88,12 +88,17 @@ struct UnitConnection {
   UnitConnection* next_in_chain = nullptr;
 };
 
+/// How the caller will use a unit: only a FIFO depends on it, and is opened for that
+/// direction alone.
+enum class UnitUse : std::uint8_t { unstated, reading, writing };
+
 /// The options of one connect request.
 struct OpenRequest {
   std::int32_t unit_number = 0;
   std::string_view file_name;  ///< not NUL-terminated; may carry blanks around it
   BlankMode blank_mode = BlankMode::not_given;
   FileStatus status = FileStatus::not_given;
+  UnitUse use = UnitUse::unstated;
 };
 
 struct StatementBranches;

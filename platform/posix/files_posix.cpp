@@ -32,14 +32,36 @@ OsError last_errno() noexcept { return static_cast<OsError>(errno); }
 
 int descriptor(FileHandle file) noexcept { return static_cast<int>(file); }
 
+/// Moves a descriptor that took the place of a closed standard stream out of its way; the
+/// process boundary normally leaves no such place free.
+int clear_of_standard_streams(int fd) noexcept {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return moved;
+}
+
 OpenResult posix_open(const char* path, OpenAccess access, OpenCreation creation) noexcept {
-  int flags = (access == OpenAccess::read_write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY;
+  // A file whose permissions let nobody write it is read-only for every user: a privileged
+  // process could open it for writing, but must not change it either.
+  struct stat status {};
+  if (access != OpenAccess::read_only && ::stat(path, &status) == 0 && !S_ISDIR(status.st_mode) &&
+      (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    return {NO_FILE, static_cast<OsError>(EACCES)};
+  }
+  int flags = O_CLOEXEC | O_NOCTTY;
+  switch (access) {
+    case OpenAccess::read_write: flags |= O_RDWR; break;
+    case OpenAccess::read_only: flags |= O_RDONLY; break;
+    case OpenAccess::write_only: flags |= O_WRONLY; break;
+  }
   if (creation == OpenCreation::open_or_create) flags |= O_CREAT;
-  const int fd = retry_interrupted([&] { return ::open(path, flags, 0666); });
+  const int fd = clear_of_standard_streams(retry_interrupted([&] { return ::open(path, flags, 0666); }));
   if (fd < 0) return {NO_FILE, last_errno()};
 
   // A directory opens for reading here; refuse it as a file that cannot be accessed.
-  struct stat status {};
   if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
     ::close(fd);
     return {NO_FILE, static_cast<OsError>(EISDIR)};
@@ -151,6 +173,11 @@ OpenFailure classify_open_error(OsError error) noexcept {
 }
 
 bool is_end_of_file_error(OsError) noexcept { return false; }
+
+bool is_fifo(const char* path) noexcept {
+  struct stat status {};
+  return ::stat(path, &status) == 0 && S_ISFIFO(status.st_mode);
+}
 
 bool is_disk_file(FileHandle file) noexcept {
   struct stat status {};

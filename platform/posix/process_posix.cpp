@@ -2,8 +2,10 @@
 // console events (SIGINT, SIGQUIT, SIGHUP) taken by sigwait on a thread of their own,
 // processor faults on an alternate signal stack, and the stack walker.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fenv.h>
 #include <link.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -191,10 +193,31 @@ std::size_t error_text(OsError error, char* out, std::size_t out_size) noexcept 
   return length;
 }
 
+void secure_process_boundary() noexcept {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is this one. Without a null device the place stays empty and
+    // the file layer keeps its files clear of it.
+    const int null_device = ::open("/dev/null", O_RDWR | O_NOCTTY);
+    if (null_device >= 0 && null_device != fd) ::close(null_device);
+  }
+  // A write to a pipe nobody reads then fails with EPIPE and one beyond the file-size limit
+  // with EFBIG: on the output that is a write error with its diagnostic, on standard error a
+  // lost text, never a death by signal.
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
 void write_error_stream(const char* bytes, std::size_t count) noexcept {
   while (count > 0) {
     const ssize_t put = ::write(STDERR_FILENO, bytes, count);
     if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The caller may hand over a non-blocking stream: wait for room as a blocking one would.
+      pollfd writable{STDERR_FILENO, POLLOUT, 0};
+      if (::poll(&writable, 1, -1) >= 0 || errno == EINTR) continue;
+      return;
+    }
     if (put <= 0) return;
     bytes += put;
     count -= static_cast<std::size_t>(put);
@@ -242,15 +265,18 @@ void install_fault_handler(FaultHandler handler) noexcept {
   stack.ss_size = ALT_STACK_SIZE;
   ::sigaltstack(&stack, nullptr);
 
-  // Ignoring SIGXFSZ makes a write beyond the file-size limit fail with EFBIG, which the
-  // file layer reports, instead of killing the process with no diagnostic.
-  ::signal(SIGXFSZ, SIG_IGN);
-
   struct sigaction action {};
   action.sa_sigaction = on_fault;
   action.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_RESETHAND);
   sigemptyset(&action.sa_mask);
-  for (const int signal_number : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) ::sigaction(signal_number, &action, nullptr);
+  sigset_t faults;
+  sigemptyset(&faults);
+  for (const int signal_number : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+    ::sigaction(signal_number, &action, nullptr);
+    sigaddset(&faults, signal_number);
+  }
+  // A fault whose signal the caller left blocked would kill the process without a word.
+  ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
 }
 
 void mask_float_exceptions() noexcept { ::fedisableexcept(FE_ALL_EXCEPT); }

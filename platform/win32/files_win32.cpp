@@ -18,7 +18,9 @@ HANDLE win32_handle(FileHandle file) noexcept { return reinterpret_cast<HANDLE>(
 OsError last_error() noexcept { return static_cast<OsError>(::GetLastError()); }
 
 OpenResult win32_open(const char* path, OpenAccess access, OpenCreation creation) noexcept {
-  const DWORD desired = access == OpenAccess::read_write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+  DWORD desired = GENERIC_READ | GENERIC_WRITE;
+  if (access == OpenAccess::read_only) desired = GENERIC_READ;
+  if (access == OpenAccess::write_only) desired = GENERIC_WRITE;
   const DWORD disposition = creation == OpenCreation::open_existing ? OPEN_EXISTING : OPEN_ALWAYS;
   // Without FILE_FLAG_BACKUP_SEMANTICS a directory is refused with ERROR_ACCESS_DENIED, which
   // the file layer reports as a file that cannot be accessed.
@@ -111,6 +113,9 @@ bool is_end_of_file_error(OsError error) noexcept {
   // that is the pipe's end of data, not a device failure.
   return error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE;
 }
+
+// Named pipes live in a namespace of their own, never among a directory's files.
+bool is_fifo(const char*) noexcept { return false; }
 
 bool is_disk_file(FileHandle file) noexcept { return ::GetFileType(win32_handle(file)) == FILE_TYPE_DISK; }
 

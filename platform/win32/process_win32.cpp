@@ -8,6 +8,7 @@
 #include <float.h>
 
 #include <cstdlib>
+#include <initializer_list>
 
 #include "platform/platform.h"
 
@@ -154,6 +155,21 @@ std::size_t error_text(OsError error, char* out, std::size_t out_size) noexcept 
   out[length++] = '\n';
   out[length] = '\0';
   return length;
+}
+
+void secure_process_boundary() noexcept {
+  // A standard handle the parent left stale could be handed out again to a file this run
+  // opens, which would then receive the diagnostics: a handle that is not open counts as
+  // missing, and a missing standard error drops them. Windows has no signal that kills a
+  // writer to a broken pipe; such a write simply fails.
+  for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE handle = ::GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) continue;
+    ::SetLastError(NO_ERROR);
+    if (::GetFileType(handle) == FILE_TYPE_UNKNOWN && ::GetLastError() == ERROR_INVALID_HANDLE) {
+      ::SetStdHandle(which, nullptr);
+    }
+  }
 }
 
 void write_error_stream(const char* bytes, std::size_t count) noexcept {

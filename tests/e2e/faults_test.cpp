@@ -2,7 +2,9 @@
 // permissions of an ordinary user, directories in place of files, a kill in the middle of a
 // long run and runs competing for the same files. Whatever happens, the program ends with
 // its diagnostic and exit status, keeps only whole records, and never changes the input.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -12,9 +14,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "run_support.h"
@@ -200,7 +205,8 @@ TEST(FaultInjection, DescriptorLimitRefusesOutput) {
   EXPECT_EQ(dir.read(INPUT_NAME), input);
 }
 
-/// A read-only output file, as an ordinary user: what the run has to write decides the end.
+/// A read-only output file, as an ordinary user and as root (the mark binds both): what the
+/// run has to write decides the end.
 struct ReadOnlyOutputCase {
   const char* name;
   std::string input;
@@ -211,27 +217,35 @@ struct ReadOnlyOutputCase {
 class ReadOnlyOutput : public testing::TestWithParam<ReadOnlyOutputCase> {};
 
 TEST_P(ReadOnlyOutput, NeverChangesTheFile) {
-  if (!can_run_unprivileged()) GTEST_SKIP() << "cannot run the program as an ordinary user";
   const ReadOnlyOutputCase& c = GetParam();
-  ScratchDir dir;
-  open_to_everyone(dir);
-  dir.write(INPUT_NAME, c.input);
-  const std::string previous = output_records(4, 500);
-  dir.write(OUTPUT_NAME, previous);
-  ASSERT_EQ(::chmod(dir.file(OUTPUT_NAME).c_str(), 0444), 0);
-  RunOptions options;
-  options.in_child = become_unprivileged;
+  std::vector<std::pair<std::string, std::function<void()>>> users;
+  if (can_run_unprivileged()) users.emplace_back("ordinary user", become_unprivileged);
+  if (::geteuid() == 0) users.emplace_back("root", nullptr);
+  for (const auto& [user, become] : users) {
+    SCOPED_TRACE(user);
+    ScratchDir dir;
+    open_to_everyone(dir);
+    dir.write(INPUT_NAME, c.input);
+    const std::string previous = output_records(4, 500);
+    dir.write(OUTPUT_NAME, previous);
+    ASSERT_EQ(::chmod(dir.file(OUTPUT_NAME).c_str(), 0444), 0);
+    RunOptions options;
+    options.in_child = become;
 
-  const RunResult run = run_program(dir.path(), options);
+    const RunResult run = run_program(dir.path(), options);
 
-  if (c.refused) {
-    expect_fatal(run, c.exit_status, severe_line(47, "write to READONLY file", 58, dir.file(OUTPUT_NAME)));
-  } else {
-    EXPECT_EQ(run.exit_status, c.exit_status);
-    EXPECT_EQ(run.error_output, "");
+    if (c.refused) {
+      expect_fatal(run, c.exit_status, severe_line(47, "write to READONLY file", 58, dir.file(OUTPUT_NAME)));
+    } else {
+      EXPECT_EQ(run.exit_status, c.exit_status);
+      EXPECT_EQ(run.error_output, "");
+    }
+    EXPECT_EQ(dir.read(OUTPUT_NAME), previous);
+    struct stat status {};
+    ASSERT_EQ(::stat(dir.file(OUTPUT_NAME).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0444u);
+    EXPECT_EQ(dir.read(INPUT_NAME), c.input);
   }
-  EXPECT_EQ(dir.read(OUTPUT_NAME), previous);
-  EXPECT_EQ(dir.read(INPUT_NAME), c.input);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -384,6 +398,202 @@ TEST(FaultInjection, SixteenRunsInSixteenDirectories) {
     const auto n = static_cast<long>(i);
     EXPECT_TRUE(dirs[i]->read(OUTPUT_NAME) == output_records(20000 + 100 * n, 10000 * n)) << "wrong output";
     EXPECT_TRUE(dirs[i]->read(INPUT_NAME) == inputs[i]) << "the input file changed";
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The process boundary: standard streams the caller closed or cannot read, FIFOs in place of
+// the files, and how long a run waits on them.
+
+/// Input line `i` with a letter in the three columns of `first.b`: a fatal field.
+std::string bad_input_line(long i) { return input_line(i).replace(12, 1, "x"); }
+
+/// What the standard-stream cases feed the run.
+enum class BoundaryRun { normal, bad_field, output_refused };
+
+struct ClosedStreamsCase {
+  const char* name;
+  std::vector<int> closed;  ///< descriptors the caller leaves closed
+  BoundaryRun kind;
+};
+
+/// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ClosedStreamsCase& c, std::ostream* out) { *out << c.name; }
+
+class ClosedStandardStreams : public testing::TestWithParam<ClosedStreamsCase> {};
+
+// A data file must never take the place of a closed standard stream: the diagnostic would be
+// written into it. The input spans several blocks so that a stray write would land inside it.
+TEST_P(ClosedStandardStreams, NoDiagnosticLandsInADataFile) {
+  const ClosedStreamsCase& c = GetParam();
+  constexpr long LINES = 300;
+  constexpr long BAD_LINE = 250;
+  ScratchDir dir;
+  const std::string input = c.kind == BoundaryRun::bad_field ? input_lines(BAD_LINE) + bad_input_line(BAD_LINE) +
+                                                                   input_lines(LINES - BAD_LINE - 1, BAD_LINE + 1)
+                                                             : input_lines(LINES);
+  dir.write(INPUT_NAME, input);
+  if (c.kind == BoundaryRun::output_refused) {
+    ASSERT_EQ(::mkdir(dir.file(OUTPUT_NAME).c_str(), 0755), 0);
+  }
+  const std::vector<int> closed = c.closed;
+  RunOptions options;
+  options.in_child = [closed] {
+    for (const int fd : closed) ::close(fd);
+  };
+
+  const RunResult run = run_program(dir.path(), options);
+
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_TRUE(dir.read(INPUT_NAME) == input) << "the input file changed";
+  switch (c.kind) {
+    case BoundaryRun::normal:
+      EXPECT_EQ(run.exit_status, 0);
+      EXPECT_TRUE(dir.read(OUTPUT_NAME) == output_records(LINES)) << "wrong output";
+      break;
+    case BoundaryRun::bad_field:
+      EXPECT_EQ(run.exit_status, 64);
+      EXPECT_TRUE(dir.read(OUTPUT_NAME) == output_records(BAD_LINE)) << "not the records before the bad line";
+      break;
+    case BoundaryRun::output_refused: EXPECT_EQ(run.exit_status, 9); break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProcessBoundary, ClosedStandardStreams,
+    testing::Values(ClosedStreamsCase{"ErrorClosed", {2}, BoundaryRun::normal},
+                    ClosedStreamsCase{"ErrorClosedBadField", {2}, BoundaryRun::bad_field},
+                    ClosedStreamsCase{"ErrorClosedOutputRefused", {2}, BoundaryRun::output_refused},
+                    ClosedStreamsCase{"OutputAndErrorClosed", {1, 2}, BoundaryRun::normal},
+                    ClosedStreamsCase{"OutputAndErrorClosedBadField", {1, 2}, BoundaryRun::bad_field},
+                    ClosedStreamsCase{"AllClosed", {0, 1, 2}, BoundaryRun::normal},
+                    ClosedStreamsCase{"AllClosedBadField", {0, 1, 2}, BoundaryRun::bad_field}),
+    [](const testing::TestParamInfo<ClosedStreamsCase>& info) { return std::string(info.param.name); });
+
+TEST(ProcessBoundary, ErrorStreamWithoutReaderIsNoSignal) {
+  ScratchDir dir;
+  const std::string input = input_lines(5) + bad_input_line(5);
+  dir.write(INPUT_NAME, input);
+  RunOptions options;
+  options.in_child = [] {
+    // Standard error a pipe nobody reads, with the default action of SIGPIPE in place.
+    int unread[2];
+    if (::pipe(unread) != 0) ::_exit(123);
+    ::dup2(unread[1], STDERR_FILENO);
+    ::close(unread[0]);
+    ::close(unread[1]);
+    ::signal(SIGPIPE, SIG_DFL);
+  };
+
+  const RunResult run = run_program(dir.path(), options);
+
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exit_status, 64);
+  EXPECT_EQ(dir.read(OUTPUT_NAME), output_records(5));
+  EXPECT_EQ(dir.read(INPUT_NAME), input);
+}
+
+TEST(ProcessBoundary, FullNonBlockingErrorStreamKeepsTheWholeDiagnostic) {
+  ScratchDir dir;
+  dir.write(INPUT_NAME, bad_input_line(0));
+  RunOptions options;
+  options.in_child = [] {
+    // The caller's standard error is non-blocking and full when the diagnostic comes.
+    ::fcntl(STDERR_FILENO, F_SETFL, ::fcntl(STDERR_FILENO, F_GETFL) | O_NONBLOCK);
+    while (::write(STDERR_FILENO, "........", 8) > 0) {
+    }
+  };
+  // The reader comes only a moment later.
+  options.while_running = [](pid_t) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+
+  const RunResult run = run_program(dir.path(), options);
+
+  const std::size_t filler = run.error_output.find_first_not_of('.');
+  ASSERT_NE(filler, std::string::npos);
+  EXPECT_GE(filler, 4096u);
+  expect_fatal(RunResult{run.exit_status, run.signal, run.timed_out, run.error_output.substr(filler)}, 64,
+               severe_line(64, "input conversion error", 55, dir.file(INPUT_NAME)));
+}
+
+/// Reads the FIFO at `path` as a consumer would, from before the run opens it: up to `limit`
+/// bytes, or to its end when the writer closes; gives up after `patience`.
+std::string read_fifo(const std::string& path, std::size_t limit, std::chrono::seconds patience) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    ADD_FAILURE() << "cannot open the FIFO " << path;
+    return {};
+  }
+  std::string bytes;
+  char chunk[65536];
+  const auto give_up = std::chrono::steady_clock::now() + patience;
+  while (bytes.size() < limit && std::chrono::steady_clock::now() < give_up) {
+    pollfd readable{fd, POLLIN, 0};
+    if (::poll(&readable, 1, 100) <= 0) continue;
+    const ssize_t got = ::read(fd, chunk, std::min(sizeof chunk, limit - bytes.size()));
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (got <= 0) break;  // the writer closed
+    bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+TEST(ProcessBoundary, InputFifoEndsWhenItsWriterCloses) {
+  constexpr long LINES = 3000;
+  ScratchDir dir;
+  ASSERT_EQ(::mkfifo(dir.file(INPUT_NAME).c_str(), 0666), 0);
+  const std::string input_path = dir.file(INPUT_NAME);
+  RunOptions options;
+  options.while_running = [&input_path](pid_t) {
+    // The writer's open waits for the run to open its end for reading.
+    const int fd = ::open(input_path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::string lines = input_lines(LINES);
+    for (std::size_t sent = 0; sent < lines.size();) {
+      const ssize_t put = ::write(fd, lines.data() + sent, lines.size() - sent);
+      if (put <= 0) break;
+      sent += static_cast<std::size_t>(put);
+    }
+    ::close(fd);  // no control-Z line: the end of the FIFO's data ends the input
+  };
+  options.time_limit = std::chrono::seconds(20);
+
+  const RunResult run = run_program(dir.path(), options);
+
+  EXPECT_FALSE(run.timed_out) << "the run did not end when the FIFO's writer closed";
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.error_output, "");
+  EXPECT_TRUE(dir.read(OUTPUT_NAME) == output_records(LINES)) << "wrong output";
+}
+
+TEST(ProcessBoundary, OutputFifoReadFullyOrAbandoned) {
+  ScratchDir dir;
+  const std::string output_path = dir.file(OUTPUT_NAME);
+  ASSERT_EQ(::mkfifo(output_path.c_str(), 0666), 0);
+  // Read to its end; then with far more than a pipe holds, a reader gone after 1000 bytes.
+  for (const auto& [lines, limit] : {std::pair{3000L, SIZE_MAX}, std::pair{200000L, std::size_t{1000}}}) {
+    SCOPED_TRACE(limit);
+    const std::string input = input_lines(lines);
+    dir.write(INPUT_NAME, input);
+    std::string received;
+    RunOptions options;
+    options.while_running = [&](pid_t) { received = read_fifo(output_path, limit, std::chrono::seconds(20)); };
+    options.time_limit = std::chrono::seconds(20);
+
+    const RunResult run = run_program(dir.path(), options);
+
+    EXPECT_FALSE(run.timed_out) << "the run hung on the FIFO";
+    const std::string records = output_records(lines);
+    if (limit == SIZE_MAX) {
+      EXPECT_EQ(run.exit_status, 0);
+      EXPECT_EQ(run.error_output, "");
+    } else {
+      expect_fatal(run, 38,
+                   "korv2dunta: " + std::string(std::strerror(EPIPE)) + "\r\n" +
+                       severe_line(38, "error during write", 58, output_path));
+    }
+    EXPECT_TRUE(received == records.substr(0, limit)) << "received " << received.size() << " bytes";
+    EXPECT_TRUE(dir.read(INPUT_NAME) == input) << "the input file changed";
   }
 }
 
