@@ -18,6 +18,7 @@
 #include "converter/line_record.h"
 #include "converter/rules.h"
 #include "platform/platform.h"
+#include "records/detail.h"
 #include "records/diagnostics.h"
 #include "records/field_parse.h"
 #include "records/field_render.h"
@@ -175,7 +176,7 @@ double real_by_strtod(const char* field) {
 void bm_read_record_baseline(benchmark::State& state) {
   records::UnitConnection* unit = records::find_unit(converter::INPUT_UNIT);
   for (auto _ : state) {
-    if (records::take_record(*unit) != records::ConditionCode::success) {
+    if (records::detail::take_record(*unit) != records::ConditionCode::success) {
       state.PauseTiming();
       reopen_input();
       unit = records::find_unit(converter::INPUT_UNIT);
@@ -199,7 +200,7 @@ void bm_read_record_baseline(benchmark::State& state) {
 void bm_take_record(benchmark::State& state) {
   records::UnitConnection* unit = records::find_unit(converter::INPUT_UNIT);
   for (auto _ : state) {
-    if (records::take_record(*unit) != records::ConditionCode::success) {
+    if (records::detail::take_record(*unit) != records::ConditionCode::success) {
       state.PauseTiming();
       reopen_input();
       unit = records::find_unit(converter::INPUT_UNIT);
@@ -210,13 +211,30 @@ void bm_take_record(benchmark::State& state) {
 }
 
 // ---- one real field ----
+// Each field as the compiled layouts take it: the constant-width form, and the general one
+// for whatever that declines.
+
+double parse_frequency(const char* text) {
+  double value = 0.0;
+  if (records::parse_fixed_plain<FREQ_WIDTH>(text, 7, value)) return value;
+  return records::parse_fixed_in_full(std::string_view(text, FREQ_WIDTH), 7, true).value;
+}
+
+template <std::size_t W, std::size_t D>
+void render_fixed_field(double value, char* columns) {
+  if (!records::render_fixed_plain<W, D>(value, columns)) (void)records::render_fixed_in_full(value, W, D, columns);
+}
+
+template <std::size_t W>
+void render_integer_field(std::int32_t value, char* columns) {
+  if (!records::render_integer_plain<W>(value, columns)) (void)records::render_integer_in_full(value, W, columns);
+}
 
 void bm_parse_fixed(benchmark::State& state) {
   std::size_t index = 0;
   for (auto _ : state) {
-    const std::string& text = data.frequency_texts[index];
-    const records::FixedParse parsed = records::parse_fixed(std::string_view(text.data(), FREQ_WIDTH), 7, true);
-    benchmark::DoNotOptimize(parsed);
+    const double value = parse_frequency(data.frequency_texts[index].data());
+    benchmark::DoNotOptimize(value);
     index = next_index(index, data.frequency_texts.size());
   }
 }
@@ -235,7 +253,7 @@ void bm_render_fixed(benchmark::State& state) {
   std::size_t index = 0;
   char columns[12];
   for (auto _ : state) {
-    (void)records::render_fixed(data.scaled_frequencies[index], sizeof columns, 5, columns);
+    render_fixed_field<12, 5>(data.scaled_frequencies[index], columns);
     benchmark::DoNotOptimize(columns);
     benchmark::ClobberMemory();
     index = next_index(index, data.scaled_frequencies.size());
@@ -257,21 +275,20 @@ void bm_render_fixed_baseline(benchmark::State& state) {
 
 /// The fourteen values of a DUNTA line rendered into its 66 columns, skips blank.
 void render_dunta_fields(const LineRecord& record, char* line) {
-  using records::render_integer;
   std::memset(line, ' ', DUNTA_COLUMNS);
-  (void)records::render_fixed(record.freq, 12, 5, line);
-  (void)render_integer(record.first.lead, 2, line + 12);
-  (void)render_integer(record.first.a, 2, line + 16);
-  (void)render_integer(record.first.b, 3, line + 20);
+  render_fixed_field<12, 5>(record.freq, line);
+  render_integer_field<2>(record.first.lead, line + 12);
+  render_integer_field<2>(record.first.a, line + 16);
+  render_integer_field<3>(record.first.b, line + 20);
   records::render_characters(&record.first.sign, 1, 1, line + 25);
-  (void)render_integer(record.first.a_next, 2, line + 27);
-  (void)render_integer(record.second.lead, 1, line + 31);
-  (void)render_integer(record.second.a, 2, line + 34);
-  (void)render_integer(record.second.b, 3, line + 38);
+  render_integer_field<2>(record.first.a_next, line + 27);
+  render_integer_field<1>(record.second.lead, line + 31);
+  render_integer_field<2>(record.second.a, line + 34);
+  render_integer_field<3>(record.second.b, line + 38);
   records::render_characters(&record.second.sign, 1, 1, line + 43);
-  (void)render_integer(record.second.a_next, 2, line + 45);
-  (void)render_integer(record.trailer_flag, 1, line + 49);
-  (void)render_integer(record.trailer_code, 4, line + 53);
+  render_integer_field<2>(record.second.a_next, line + 45);
+  render_integer_field<1>(record.trailer_flag, line + 49);
+  render_integer_field<4>(record.trailer_code, line + 53);
   records::render_characters(record.trailer_text, sizeof record.trailer_text, 6, line + 60);
 }
 

@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "records/condition.h"
+#include "records/detail.h"
 #include "records/field_parse.h"
 #include "records/field_render.h"
 #include "records/layout.h"
@@ -117,7 +118,7 @@ FieldsOutcome read_from(const char* record, const Targets& to, bool blanks_ignor
         bool done = false;
         if constexpr (FIELD.width <= 9) done = blanks_ignored && parse_integer_plain<FIELD.width>(text.data(), target);
         if (!done) [[unlikely]] {
-          const IntegerParse parsed = parse_integer(text, blanks_ignored);
+          const IntegerParse parsed = parse_integer_in_full(text, blanks_ignored);
           target = parsed.value;
           valid = parsed.status == ParseStatus::ok;
         }
@@ -128,7 +129,7 @@ FieldsOutcome read_from(const char* record, const Targets& to, bool blanks_ignor
           done = blanks_ignored && parse_fixed_plain<FIELD.width>(text.data(), FIELD.decimals, target);
         }
         if (!done) [[unlikely]] {
-          const FixedParse parsed = parse_fixed(text, FIELD.decimals, blanks_ignored);
+          const FixedParse parsed = parse_fixed_in_full(text, FIELD.decimals, blanks_ignored);
           target = parsed.value;
           valid = parsed.status == ParseStatus::ok;
         }
@@ -168,7 +169,7 @@ FieldsOutcome fill_from(char* area, const Values& from, bool& overflowed, std::s
         bool done = false;
         if constexpr (FIELD.width <= 9) done = render_integer_plain<FIELD.width>(value, columns);
         if (!done) [[unlikely]]
-          overflowed |= render_integer(value, FIELD.width, columns) == FieldOutcome::overflow;
+          overflowed |= render_integer_in_full(value, FIELD.width, columns) == FieldOutcome::overflow;
       } else if constexpr (FIELD.kind == FieldKind::real) {
         const double value = from.template real<ITEM>();
         bool done = false;
@@ -176,7 +177,7 @@ FieldsOutcome fill_from(char* area, const Values& from, bool& overflowed, std::s
           done = render_fixed_plain<FIELD.width, FIELD.decimals>(value, columns);
         }
         if (!done) [[unlikely]]
-          overflowed |= render_fixed(value, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
+          overflowed |= render_fixed_in_full(value, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
       } else {
         const std::string_view bytes = from.template text<ITEM>();
         if (bytes.size() == FIELD.width) {
@@ -227,10 +228,6 @@ constexpr std::size_t span_of() noexcept {
   return span;
 }
 
-}  // namespace compiled
-
-namespace compiled {
-
 /// The read statement with compiled code: `to` receives the values, `fits` says whether the
 /// compiled code may use it, and `with_items(finish)` calls finish with the same destinations
 /// as InputItems for the general statement.
@@ -239,28 +236,30 @@ std::int32_t read_statement(std::int32_t unit_number, const Targets& to, bool fi
                             const StatementBranches& branches) noexcept {
   constexpr std::size_t SPAN = span_of<FIELDS>();
   UnitConnection* unit = nullptr;
-  ConditionCode condition = acquire_unit(unit_number, &unit);
-  const auto finish = [&](const FieldsOutcome* read) noexcept {
+  BadField bad_field;  // filled with an input conversion error, read only with it
+  ConditionCode condition = detail::acquire(unit_number, &unit);
+  // The general statement reads the fields, or settles what the compiled code made of them.
+  const auto in_general = [&](const FieldsOutcome* read) noexcept {
     return with_items([&](std::span<const InputItem> items) noexcept {
-      return finish_read_statement(unit_number, unit, condition, read, RecordLayout(FIELDS), items, branches);
+      condition = detail::read_fields(*unit, read, RecordLayout(FIELDS), items, bad_field);
+      return detail::end_statement(unit_number, unit, condition, branches, UnitDisposition::release, &bad_field);
     });
   };
-  if (condition == ConditionCode::success) condition = readable_condition(*unit);
-  if (condition == ConditionCode::success) condition = take_next_record(*unit);
+  if (condition == ConditionCode::success) condition = detail::readable_condition(*unit);
+  if (condition == ConditionCode::success) condition = detail::take_record(*unit);
   if (condition != ConditionCode::success) [[unlikely]] {
-    return finish(nullptr);
+    return detail::end_statement(unit_number, unit, condition, branches);
   }
   InputCursor& cursor = unit->formatting->input;
   if (SPAN > static_cast<std::size_t>(cursor.record_end - cursor.position) || !fits) [[unlikely]] {
-    return finish(nullptr);
+    return in_general(nullptr);
   }
   const FieldsOutcome read = read_from<FIELDS, 0, 0, 0>(cursor.position, to, unit->blanks_ignored);
   if (read.condition != ConditionCode::success || read.needs_walk) [[unlikely]] {
-    return finish(&read);
+    return in_general(&read);
   }
   cursor.position += read.length;
-  release_unit(*unit);
-  return 0;
+  return detail::end_statement(unit_number, unit, condition, branches);
 }
 
 /// The write statement with compiled code: `from` gives the values, `fits` says whether the
@@ -271,17 +270,17 @@ std::int32_t write_statement(std::int32_t unit_number, const Values& from, bool 
                              const StatementBranches& branches) noexcept {
   constexpr std::size_t SPAN = span_of<FIELDS>();
   UnitConnection* unit = nullptr;
-  ConditionCode condition = acquire_unit(unit_number, &unit);
-  const auto finish = [&](bool built) noexcept {
-    return with_items([&](std::span<const OutputItem> items) noexcept {
-      return finish_write_statement(unit_number, unit, condition, built, RecordLayout(FIELDS), items, branches);
-    });
-  };
-  if (condition == ConditionCode::success) condition = writable_condition(*unit);
+  ConditionCode condition = detail::acquire(unit_number, &unit);
+  if (condition == ConditionCode::success) condition = detail::writable_condition(*unit);
+  if (condition != ConditionCode::success) [[unlikely]] {
+    return detail::end_statement(unit_number, unit, condition, branches);
+  }
   // The area runs to record_capacity - 1 columns; CR LF and slack follow it in the buffer.
-  if (condition != ConditionCode::success || SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size || !fits)
-      [[unlikely]] {
-    return finish(false);
+  if (SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size || !fits) [[unlikely]] {
+    return with_items([&](std::span<const OutputItem> items) noexcept {
+      condition = detail::build_and_write(*unit, RecordLayout(FIELDS), items);
+      return detail::end_statement(unit_number, unit, condition, branches);
+    });
   }
   RecordBuffer& area = unit->formatting->output;
   area.start = 0;
@@ -292,20 +291,13 @@ std::int32_t write_statement(std::int32_t unit_number, const Values& from, bool 
   const FieldsOutcome filled = fill_from<FIELDS, 0, 0, 0>(unit->buffer, from, value_overflowed, 0);
   area.high_water = filled.length;
   area.position = SPAN;
-  condition = filled.condition;
-  if (condition == ConditionCode::success) {
-    // The area starts the buffer and the layout leaves room for CR LF behind it.
-    char* record = unit->buffer;
-    record[filled.length] = '\r';
-    record[filled.length + 1] = '\n';
-    condition = write_record_bytes(*unit, record, filled.length + 2);
-    if (condition == ConditionCode::success && value_overflowed) condition = ConditionCode::output_conversion;
-  }
-  if (condition != ConditionCode::success) [[unlikely]] {
-    return finish(true);
-  }
-  release_unit(*unit);
-  return 0;
+  // The area starts the buffer and the layout leaves room for CR LF behind it.
+  char* record = unit->buffer;
+  record[filled.length] = '\r';
+  record[filled.length + 1] = '\n';
+  condition = write_record_bytes(*unit, record, filled.length + 2);
+  if (condition == ConditionCode::success && value_overflowed) condition = ConditionCode::output_conversion;
+  return detail::end_statement(unit_number, unit, condition, branches);
 }
 
 }  // namespace compiled

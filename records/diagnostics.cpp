@@ -5,16 +5,14 @@
 #include <cstring>
 
 #include "records/catalog.h"
+#include "records/detail.h"
 #include "records/units.h"
 
 namespace records {
 namespace {
 
-/// Room for the diagnostic line, the traceback and the trailing note.
+/// Room for the diagnostic line, the traceback and the bad field's line.
 constexpr std::size_t REPORT_CAPACITY = 8192;
-constexpr std::size_t NOTE_CAPACITY = 1024;
-
-char diagnostic_note[NOTE_CAPACITY];
 
 constexpr const char* SEVERITY_WORDS[] = {"", "info", "warning", "error", "severe"};
 
@@ -28,10 +26,36 @@ const char* severity_word(std::uint32_t severity) noexcept {
   }
 }
 
-/// Composes the line (and, for severe codes, the traceback of `frames` and the note) and
-/// writes it to the error stream in one piece.
-void emit_diagnostic(ConditionCode code, std::span<const FormatArg> args, void* const* frames,
-                     std::size_t frame_count) noexcept {
+/// The line that names a bad input field: its record, its columns and its bytes, escaped.
+std::size_t format_bad_field(char* out, std::size_t out_size, const BadField& field) noexcept {
+  char escaped[600];
+  std::size_t length = 0;
+  static constexpr char HEX[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < field.length && length + 5 < sizeof escaped; ++i) {
+    const auto byte = static_cast<unsigned char>(field.bytes[i]);
+    if (byte == '"' || byte == '\\') {
+      escaped[length++] = '\\';
+      escaped[length++] = static_cast<char>(byte);
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      escaped[length++] = static_cast<char>(byte);
+    } else {
+      escaped[length++] = '\\';
+      escaped[length++] = 'x';
+      escaped[length++] = HEX[byte >> 4];
+      escaped[length++] = HEX[byte & 0xF];
+    }
+  }
+  escaped[length] = '\0';
+  const FormatArg args[] = {FormatArg::string(PROGRAM_TAG), FormatArg::number(field.record),
+                            FormatArg::number(field.first_column), FormatArg::number(field.last_column),
+                            FormatArg::string(escaped)};
+  return format_text(out, out_size, "%s: record %d, columns %d-%d: \"%s\"\n", args);
+}
+
+/// Composes the line (and, for severe codes, the traceback of `frames` and the bad field's
+/// line) and writes it to the error stream in one piece.
+void emit_diagnostic(ConditionCode code, std::span<const FormatArg> args, void* const* frames, std::size_t frame_count,
+                     const BadField* bad_field = nullptr) noexcept {
   char message[MAX_MESSAGE_TEXT + 1];
   const char* text = catalog_text(code);
   if (args.empty()) {
@@ -56,11 +80,7 @@ void emit_diagnostic(ConditionCode code, std::span<const FormatArg> args, void* 
   std::size_t length = format_text(report, sizeof report, "%s (%i): %s", line_parts);
   if (is_fatal(code)) {
     length += format_traceback(report + length, sizeof report - length, frames, frame_count);
-    if (diagnostic_note[0] != '\0') {
-      const FormatArg note[] = {FormatArg::string(diagnostic_note)};
-      length += format_text(report + length, sizeof report - length, "%s", note);
-      diagnostic_note[0] = '\0';
-    }
+    if (bad_field != nullptr) length += format_bad_field(report + length, sizeof report - length, *bad_field);
   }
   platform::write_error_stream(report, length);
 }
@@ -69,6 +89,15 @@ void emit_diagnostic(ConditionCode code, std::span<const FormatArg> args, void* 
 [[noreturn]] void end_run(ConditionCode code) noexcept {
   finish_run();
   platform::exit_process(code_value(code));
+}
+
+/// issue_diagnostic, with the bad field's line after the traceback when there is one.
+void diagnose(ConditionCode code, std::span<const FormatArg> args, const BadField* bad_field) noexcept {
+  void* frames[platform::MAX_FRAMES] = {};
+  std::size_t count = 0;
+  if (is_fatal(code)) count = platform::capture_stack(frames, platform::MAX_FRAMES, 0);
+  emit_diagnostic(code, args, frames, count, bad_field);
+  if (is_fatal(code)) end_run(code);
 }
 
 /// Signal-safe: reports a processor fault and ends the process. Files are closed by the OS;
@@ -108,17 +137,11 @@ std::size_t format_traceback(char* out, std::size_t out_size, void* const* frame
   return length;
 }
 
-void issue_diagnostic(ConditionCode code, std::span<const FormatArg> args) noexcept {
-  void* frames[platform::MAX_FRAMES] = {};
-  std::size_t count = 0;
-  if (is_fatal(code)) count = platform::capture_stack(frames, platform::MAX_FRAMES, 0);
-  emit_diagnostic(code, args, frames, count);
-  if (is_fatal(code)) end_run(code);
-}
+void issue_diagnostic(ConditionCode code, std::span<const FormatArg> args) noexcept { diagnose(code, args, nullptr); }
 
 std::int16_t report_io_condition(UnitDisposition disposition, ConditionCode code, std::int32_t status_value,
-                                 UnitConnection* unit, const StatementBranches& branches,
-                                 std::int32_t unit_number) noexcept {
+                                 UnitConnection* unit, const StatementBranches& branches, std::int32_t unit_number,
+                                 const BadField* bad_field) noexcept {
   // Taken first: the disposition may reset the unit.
   char path[PATH_CAPACITY + 1];
   const char* shown = "\"Unknown\"";
@@ -148,8 +171,6 @@ std::int16_t report_io_condition(UnitDisposition disposition, ConditionCode code
     if (!silent && unit->last_os_error != 0) report_system_error(unit->last_os_error);
     unit->last_os_error = 0;
   }
-  // A context line belongs to the condition it was made for; one handed back is forgotten.
-  if (silent) set_diagnostic_note(nullptr);
 
   if (unit != nullptr) {
     switch (disposition) {
@@ -168,9 +189,19 @@ std::int16_t report_io_condition(UnitDisposition disposition, ConditionCode code
 
   if (!silent) {
     const FormatArg args[] = {FormatArg::number(unit_number), FormatArg::string(shown)};
-    issue_diagnostic(code, args);
+    diagnose(code, args, code == ConditionCode::input_conversion ? bad_field : nullptr);
   }
   return result;
+}
+
+std::int32_t detail::route_condition(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition,
+                                     const StatementBranches& branches, UnitDisposition on_condition,
+                                     const BadField* bad_field) noexcept {
+  const auto status_value = static_cast<std::int32_t>(code_value(condition));
+  if (unit == nullptr) {
+    return report_io_condition(UnitDisposition::keep, condition, status_value, nullptr, branches, unit_number);
+  }
+  return report_io_condition(on_condition, condition, status_value, unit, branches, 0, bad_field);
 }
 
 void report_system_error(platform::OsError system_code) noexcept {
@@ -205,15 +236,6 @@ void start_run() noexcept {
   platform::install_console_handler(on_console_event);
   platform::install_fault_handler(on_fault);
   platform::mask_float_exceptions();
-}
-
-void set_diagnostic_note(const char* text) noexcept {
-  if (text == nullptr) {
-    diagnostic_note[0] = '\0';
-    return;
-  }
-  std::strncpy(diagnostic_note, text, NOTE_CAPACITY - 1);
-  diagnostic_note[NOTE_CAPACITY - 1] = '\0';
 }
 
 }  // namespace records

@@ -37,11 +37,22 @@ inline constexpr std::int16_t END_OF_RECORD_RESULT = -2;
 /// error stream. Returns for classes 0 to 2; ends the run for class 3.
 void issue_diagnostic(ConditionCode code, std::span<const FormatArg> args) noexcept;
 
+/// Where an input conversion error lies: the record's number, the columns of its field and
+/// the field's bytes. The diagnostic of the error prints it after the traceback.
+struct BadField {
+  std::int64_t record;
+  std::int64_t first_column;
+  std::int64_t last_column;
+  const char* bytes;
+  std::size_t length;
+};
+
 /// Routes a condition met inside a statement: hands it back, or prints it and ends the run.
-/// `unit` may be null (the unit could not be had); `unit_number` then names it.
+/// `unit` may be null (the unit could not be had); `unit_number` then names it. `bad_field`
+/// goes with an input conversion error.
 std::int16_t report_io_condition(UnitDisposition disposition, ConditionCode code, std::int32_t status_value,
-                                 UnitConnection* unit, const StatementBranches& branches,
-                                 std::int32_t unit_number = 0) noexcept;
+                                 UnitConnection* unit, const StatementBranches& branches, std::int32_t unit_number = 0,
+                                 const BadField* bad_field = nullptr) noexcept;
 
 /// Prints the OS text of an error code after the program tag.
 void report_system_error(platform::OsError system_code) noexcept;
@@ -54,10 +65,6 @@ bool on_console_event(std::uint32_t event) noexcept;
 
 /// Start-up: console events, processor faults and floating-point traps.
 void start_run() noexcept;
-
-/// A line printed after the traceback of the next severe diagnostic, or null for none.
-/// The text is copied; it should end in a line feed.
-void set_diagnostic_note(const char* text) noexcept;
 
 /// Builds the traceback of the given frames into `out`; returns its length.
 std::size_t format_traceback(char* out, std::size_t out_size, void* const* frames, std::size_t count) noexcept;

@@ -138,9 +138,7 @@ FixedParse to_binary(const DecimalParts& parts, int decimals, std::size_t size) 
     for (std::size_t k = 0; k < parts.kept; ++k)
       mantissa = mantissa * 10 + static_cast<std::uint64_t>(parts.digits[k] - '0');
     if (mantissa <= (std::uint64_t{1} << 53)) {
-      const auto exact = static_cast<double>(mantissa);
-      const double value = power >= 0 ? exact * EXACT_POWERS[power] : exact / EXACT_POWERS[-power];
-      return fixed_ok(parts.negative ? -value : value, ParseReason::none, size);
+      return fixed_ok(exact_decimal(mantissa, static_cast<int>(power), parts.negative), ParseReason::none, size);
     }
   }
 

@@ -1,5 +1,20 @@
 // Pure conversions of one fixed-column input field: integer, fixed-point real and characters.
 // Each works on exactly the bytes it is given, never allocates, and never consults the locale.
+//
+// Each numeric rule has two forms, and only two:
+//
+//   form                       | takes                              | called by               | kept equal by
+//   ---------------------------+------------------------------------+-------------------------+---------------------
+//   parse_integer_in_full      | any field, any width, both blank   | the reader's layout     | (the rule itself)
+//                              | modes                              | walk; compiled fallback |
+//   parse_integer_plain<W>     | W <= 9, blanks ignored: blanks,    | compiled layouts        | field_plain_test,
+//                              | a sign, digits; false otherwise    | (compiled_layout.h)     | parse_integer_fuzz
+//   parse_fixed_in_full        | any field, any width, both blank   | the reader's layout     | (the rule itself)
+//                              | modes, exponents, Infinity, NaN    | walk; compiled fallback |
+//   parse_fixed_plain<W>       | W <= 16, blanks ignored: blanks,   | compiled layouts        | field_plain_test,
+//                              | a sign, digits, one point          |                         | parse_fixed_fuzz
+//
+// Both real forms end in exact_decimal when the digits allow it.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +46,8 @@ enum class ParseReason : std::uint8_t {
   out_of_range,             ///< an integer outside the 32-bit signed range
 };
 
-/// Result of `parse_integer`: value is 0 unless status is ok; error_offset is the first bad byte or the field size.
+/// Result of `parse_integer_in_full`: value is 0 unless status is ok; error_offset is the first bad byte or the field
+/// size.
 struct IntegerParse {
   std::int32_t value;
   ParseStatus status;
@@ -39,7 +55,8 @@ struct IntegerParse {
   std::size_t error_offset;
 };
 
-/// Result of `parse_fixed`: value is 0.0 unless status is ok; error_offset is the first bad byte or the field size.
+/// Result of `parse_fixed_in_full`: value is 0.0 unless status is ok; error_offset is the first bad byte or the field
+/// size.
 struct FixedParse {
   double value;
   ParseStatus status;
@@ -47,31 +64,12 @@ struct FixedParse {
   std::size_t error_offset;
 };
 
-/// Reads a 32-bit signed integer field by every rule: blanks within its digits are skipped when
-/// blanks_ignored, else 0 digits. Callers use parse_integer, which takes the plain shape first.
+/// Reads a 32-bit signed integer field: blanks within its digits are skipped when
+/// blanks_ignored, else read as 0 digits.
 IntegerParse parse_integer_in_full(std::string_view field, bool blanks_ignored) noexcept;
 
-/// Reads a 32-bit integer field. Digits and blanks alone, blanks ignored and at most nine
-/// bytes (the shape of every label column) are read on the spot; anything else by every rule.
-inline IntegerParse parse_integer(std::string_view field, bool blanks_ignored) noexcept {
-  if (blanks_ignored && field.size() <= 9) {
-    std::uint32_t value = 0;
-    bool plain = true;
-    for (const char c : field) {
-      if (c >= '0' && c <= '9') {
-        value = value * 10 + static_cast<std::uint32_t>(c - '0');
-      } else if (c != ' ') {
-        plain = false;
-        break;
-      }
-    }
-    if (plain) return {static_cast<std::int32_t>(value), ParseStatus::ok, ParseReason::none, field.size()};
-  }
-  return parse_integer_in_full(field, blanks_ignored);
-}
-
-/// Reads a binary64 real field by every rule, with `decimals` implied decimal places, rounded
-/// once to nearest, ties to even. Callers use parse_fixed, which takes the plain shape first.
+/// Reads a binary64 real field with `decimals` implied decimal places (used when the field has
+/// no decimal point), rounded once to nearest, ties to even.
 FixedParse parse_fixed_in_full(std::string_view field, int decimals, bool blanks_ignored) noexcept;
 
 /// Powers of ten that binary64 holds exactly.
@@ -80,47 +78,18 @@ inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  
                                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-/// Reads a binary64 real field with `decimals` implied decimal places, rounded once to nearest,
-/// ties to even. The common shape (blanks ignored; blanks, an optional sign, then only digits
-/// and at most one point, 16 digits at most) is read on the spot: mantissa and power of ten are
-/// both exact binary64 numbers, so one division rounds correctly. Anything else, by every rule.
-inline FixedParse parse_fixed(std::string_view field, int decimals, bool blanks_ignored) noexcept {
-  const std::size_t size = field.size();
-  if (blanks_ignored && decimals >= 0 && decimals <= EXACT_POWERS_MAX) {
-    std::size_t i = 0;
-    while (i < size && field[i] == ' ') ++i;
-    bool negative = false;
-    if (i < size && (field[i] == '-' || field[i] == '+')) negative = field[i++] == '-';
-    std::uint64_t mantissa = 0;
-    std::size_t digits = 0;
-    std::size_t point_at = size;
-    bool plain = true;
-    for (; i < size; ++i) {
-      const char c = field[i];
-      if (c >= '0' && c <= '9') {
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-        ++digits;
-      } else if (c == '.' && point_at == size) {
-        point_at = i;
-      } else {
-        plain = false;
-        break;
-      }
-    }
-    if (plain && digits > 0 && digits <= 16 && mantissa <= (std::uint64_t{1} << 53)) {
-      const std::size_t places = point_at == size ? static_cast<std::size_t>(decimals) : size - point_at - 1;
-      const double magnitude = static_cast<double>(mantissa) / EXACT_POWERS[places];
-      // A field without a significant digit is +0.0 whatever its sign.
-      const double value = mantissa == 0 ? 0.0 : negative ? -magnitude : magnitude;
-      return {value, ParseStatus::ok, ParseReason::none, size};
-    }
-  }
-  return parse_fixed_in_full(field, decimals, blanks_ignored);
+/// mantissa x 10^power with its sign, correctly rounded, for mantissa <= 2^53 and |power| <=
+/// EXACT_POWERS_MAX: both factors are exact binary64 numbers, so one IEEE multiplication or
+/// division rounds once. A zero mantissa is +0.0 whatever the sign.
+[[gnu::always_inline]] inline double exact_decimal(std::uint64_t mantissa, int power, bool negative) noexcept {
+  const auto exact = static_cast<double>(mantissa);
+  const double magnitude = power > 0 ? exact * EXACT_POWERS[power] : exact / EXACT_POWERS[-power];
+  return mantissa == 0 ? 0.0 : negative ? -magnitude : magnitude;
 }
 
-/// parse_integer with blanks ignored for a field of a constant W <= 9 columns made of leading
-/// blanks, an optional sign, then digits only: unrolled for its width. False, with `value`
-/// untouched, for any other field (parse_integer reads it by every rule).
+/// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
+/// leading blanks, an optional sign, then digits only: unrolled for its width. False, with
+/// `value` untouched, for any other field.
 template <std::size_t W>
 [[gnu::always_inline]] inline bool parse_integer_plain(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
@@ -140,9 +109,10 @@ template <std::size_t W>
   return true;
 }
 
-/// parse_fixed with blanks ignored for a field of a constant W <= 16 columns made of leading
-/// blanks, an optional sign, then digits and at most one point (at least one digit, a mantissa
-/// of at most 2^53): unrolled for its width. False, with `value` untouched, for any other field.
+/// parse_fixed_in_full with blanks ignored, for a field of a constant W <= 16 columns made of
+/// leading blanks, an optional sign, then digits and at most one point (at least one digit, a
+/// mantissa of at most 2^53): unrolled for its width. False, with `value` untouched, for any
+/// other field.
 template <std::size_t W>
 [[gnu::always_inline]] inline bool parse_fixed_plain(const char* field, int decimals, double& value) noexcept {
   static_assert(W >= 1 && W <= 16);  // sixteen digits cannot wrap the mantissa
@@ -170,9 +140,7 @@ template <std::size_t W>
   const std::size_t digits = W - start - sign_columns - (point_at == W ? 0 : 1);
   if (digits == 0 || mantissa > (std::uint64_t{1} << 53) || decimals < 0 || decimals > EXACT_POWERS_MAX) return false;
   const std::size_t places = point_at == W ? static_cast<std::size_t>(decimals) : W - point_at - 1;
-  const double magnitude = static_cast<double>(mantissa) / EXACT_POWERS[places];
-  // A field without a significant digit is +0.0 whatever its sign.
-  value = mantissa == 0 ? 0.0 : negative ? -magnitude : magnitude;
+  value = exact_decimal(mantissa, -static_cast<int>(places), negative);
   return true;
 }
 

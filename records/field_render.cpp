@@ -10,7 +10,6 @@
 #include <iterator>
 #include <memory>
 #include <new>
-#include <optional>
 #include <string_view>
 
 namespace records {
@@ -21,7 +20,7 @@ constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << 52;
 constexpr unsigned EXPONENT_ALL_ONES = 0x7FF;
 constexpr int EXPONENT_BIAS = 1023;
 
-/// Size of the fixed scratch area of `render_fixed`; digits are generated from its middle.
+/// Size of the fixed scratch area of `render_fixed_in_full`; digits are generated from its middle.
 constexpr std::size_t SCRATCH_SIZE = 128;
 constexpr std::size_t SCRATCH_MIDDLE = 64;
 /// Fields narrower than this use the fixed scratch area (their d is below it too); wider ones
@@ -374,63 +373,6 @@ std::size_t big_integer_digits(std::uint64_t mantissa, int shift, char* digits) 
   return count;
 }
 
-/// 5^k for k = 0 .. MAX_QUICK_DECIMALS.
-constexpr int MAX_QUICK_DECIMALS = 9;
-constexpr std::uint64_t FIVE_POWERS[MAX_QUICK_DECIMALS + 1] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125};
-constexpr std::uint64_t TEN_POWERS_EXACT[MAX_QUICK_DECIMALS + 1] = {
-    1, 10, 100, 1000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
-
-/// |x| * 10^d rounded half away from zero, for x = mantissa / 2^fraction_bits with 1 <= fraction_bits
-/// <= 52, when every step fits 64 bits; nothing otherwise. Taking floor(|x| * 10^d) and the bit
-/// below it gives the same digits as writing floor(x), then d fraction digits, then rounding on
-/// what remains.
-std::optional<std::uint64_t> scaled_and_rounded(std::uint64_t mantissa, int fraction_bits,
-                                                std::size_t decimals) noexcept {
-  if (decimals > static_cast<std::size_t>(MAX_QUICK_DECIMALS)) return std::nullopt;
-  const std::uint64_t five_power = FIVE_POWERS[decimals];
-  const std::uint64_t ten_power = TEN_POWERS_EXACT[decimals];
-  // fraction < 2^fb and integer < 2^(53 - fb): bound both products by their bit widths.
-  const auto bits = static_cast<std::uint64_t>(fraction_bits);
-  if (bits + std::bit_width(five_power) > 64 || 53 - bits + 1 + std::bit_width(ten_power) > 64) return std::nullopt;
-  const ScaledParts parts = scaled_parts(mantissa, fraction_bits, five_power, static_cast<int>(decimals));
-  return parts.integer * ten_power + parts.decimals;  // a carry (decimals == 10^d) adds one unit
-}
-
-/// Writes `scaled` / 10^d right-aligned with d decimals and the sign; asterisks when it does not fit.
-FieldOutcome lay_out_scaled(std::uint64_t scaled, bool negative, std::size_t decimals, std::size_t width,
-                            char* columns) noexcept {
-  char text[24];  // up to 20 digits, the point and the sign
-  char* first = std::end(text);
-  std::size_t written = 0;
-  while (scaled >= 100) {
-    const auto pair = static_cast<std::size_t>(scaled % 100) * 2;
-    scaled /= 100;
-    *--first = DIGIT_PAIRS[pair + 1];
-    *--first = DIGIT_PAIRS[pair];
-    written += 2;
-  }
-  if (scaled >= 10) {
-    *--first = DIGIT_PAIRS[scaled * 2 + 1];
-    *--first = DIGIT_PAIRS[scaled * 2];
-    written += 2;
-  } else {
-    *--first = static_cast<char>('0' + scaled);
-    ++written;
-  }
-  // |x| >= 1, so there are more digits than decimals: at least one stands before the point.
-  const std::size_t needed = written + 1 + (negative ? 1 : 0);
-  if (needed > width) return fill_asterisks(width, columns);
-  char* end = columns + width;
-  std::copy(std::end(text) - decimals, std::end(text), end - decimals);
-  end[-static_cast<std::ptrdiff_t>(decimals) - 1] = '.';
-  const std::size_t integer_digits = written - decimals;
-  char* integer_start = end - decimals - 1 - integer_digits;
-  std::copy_n(first, integer_digits, integer_start);
-  if (negative) *--integer_start = '-';
-  std::fill(columns, integer_start, ' ');
-  return FieldOutcome::fits;
-}
-
 /// Renders |x| >= 1 exactly: the digits of floor(x), then d fraction digits read from x's
 /// binary fraction, rounded half away from zero on what remains. For integer parts below
 /// 10^15 these are exactly the digits the scaled generator yields; beyond that its integer
@@ -439,11 +381,6 @@ FieldOutcome render_at_least_one(std::uint64_t bits, std::size_t decimals, std::
   const int exponent = static_cast<int>(biased_exponent(bits)) - EXPONENT_BIAS - 52;
   const std::uint64_t mantissa = (bits & FRACTION_MASK) | (std::uint64_t{1} << 52);
   const bool negative = (bits >> 63) != 0;
-  if (exponent < 0) {
-    if (const std::optional<std::uint64_t> scaled = scaled_and_rounded(mantissa, -exponent, decimals)) {
-      return lay_out_scaled(*scaled, negative, decimals, width, columns);
-    }
-  }
 
   // The integer digits go straight into their columns, right to left, up to the point.
   std::size_t left = width - decimals - 1;  // columns[left..) hold the point and the fraction
@@ -496,7 +433,7 @@ FieldOutcome render_at_least_one(std::uint64_t bits, std::size_t decimals, std::
 
 }  // namespace
 
-FieldOutcome render_any_integer(std::int32_t value, std::size_t width, char* columns) noexcept {
+FieldOutcome render_integer_in_full(std::int32_t value, std::size_t width, char* columns) noexcept {
   const bool negative = value < 0;
   // Two's complement negation in unsigned arithmetic, so -2147483648 has its full magnitude.
   std::uint32_t magnitude = static_cast<std::uint32_t>(value);
@@ -577,7 +514,7 @@ namespace {
 FieldOutcome render_below_one(double value, std::size_t d, std::size_t width, char* columns) noexcept;
 }  // namespace
 
-FieldOutcome render_fixed(double value, std::size_t width, int decimals, char* columns) noexcept {
+FieldOutcome render_fixed_in_full(double value, std::size_t width, int decimals, char* columns) noexcept {
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const bool negative = (bits >> 63) != 0;
   const unsigned biased = biased_exponent(bits);

@@ -1,6 +1,20 @@
 // Field renderers of the record writer: each fills exactly its w columns with the text of one
 // integer, fixed-point real or character value and touches no other byte. Pure: no locale, no
 // state, no exceptions.
+//
+// Each numeric rule has two forms, and only two:
+//
+//   form                        | takes                              | called by               | kept equal by
+//   ----------------------------+------------------------------------+-------------------------+--------------------
+//   render_integer_in_full      | any value, any width               | the writer's layout     | (the rule itself)
+//                               |                                    | walk; compiled fallback |
+//   render_integer_plain<W>     | W <= 9 (compiled for W <= 9);      | compiled layouts        | field_plain_test,
+//                               | -99 .. 9999; false otherwise       | (compiled_layout.h)     | render_integer_fuzz
+//   render_fixed_in_full        | any value, width and decimals:     | the writer's layout     | (the rule itself)
+//                               | exact digits of |x| >= 1, the      | walk; compiled fallback |
+//                               | scaled generator below 1           |                         |
+//   render_fixed_plain<W, D>    | W <= 20, D <= 9: 1 <= |x| < 2^52   | compiled layouts        | field_plain_test,
+//                               | that fits; false otherwise         |                         | render_fixed_fuzz
 #pragma once
 
 #include <bit>
@@ -29,41 +43,15 @@ struct FixedDigits {
 };
 
 /// Right-aligned integer in exactly `width` columns, "-" left of the digits; asterisks and
-/// overflow if it needs more. Callers use render_integer, which places small values itself.
-FieldOutcome render_any_integer(std::int32_t value, std::size_t width, char* columns) noexcept;
-
-/// Renders an integer right-aligned in exactly `width` columns, or asterisks when it does not
-/// fit. Labels are mostly one or two digits and constants four: those are placed on the spot.
-inline FieldOutcome render_integer(std::int32_t value, std::size_t width, char* columns) noexcept {
-  const auto small = static_cast<std::uint32_t>(value);
-  if (small < 10 && width >= 1) {
-    for (std::size_t i = 0; i + 1 < width; ++i) columns[i] = ' ';
-    columns[width - 1] = static_cast<char>('0' + small);
-    return FieldOutcome::fits;
-  }
-  if (small < 100 && width >= 2) {
-    for (std::size_t i = 0; i + 2 < width; ++i) columns[i] = ' ';
-    columns[width - 2] = static_cast<char>('0' + small / 10);
-    columns[width - 1] = static_cast<char>('0' + small % 10);
-    return FieldOutcome::fits;
-  }
-  if (small < 10000 && width >= 4 && small >= 1000) {
-    for (std::size_t i = 0; i + 4 < width; ++i) columns[i] = ' ';
-    columns[width - 4] = static_cast<char>('0' + small / 1000);
-    columns[width - 3] = static_cast<char>('0' + small / 100 % 10);
-    columns[width - 2] = static_cast<char>('0' + small / 10 % 10);
-    columns[width - 1] = static_cast<char>('0' + small % 10);
-    return FieldOutcome::fits;
-  }
-  return render_any_integer(value, width, columns);
-}
+/// overflow if it needs more.
+FieldOutcome render_integer_in_full(std::int32_t value, std::size_t width, char* columns) noexcept;
 
 // Fixed-point fields: NaN and Infinity left-aligned after one blank, `fits` (asterisks and `overflow` when the
 // field is narrower than " NaN", " Infinity" or " -Infinity"); zero, subnormals and values that round to zero
 // as an unsigned 0.000; decimals < 0 or >= width give asterisks. Fields of 62 or more columns allocate a
 // scratch area (asterisks if that fails); narrower ones never allocate.
 /// Fixed-point real in exactly `width` columns with `decimals` digits after the point, rounded half away from zero.
-FieldOutcome render_fixed(double value, std::size_t width, int decimals, char* columns) noexcept;
+FieldOutcome render_fixed_in_full(double value, std::size_t width, int decimals, char* columns) noexcept;
 
 /// Two decimal digits for each value 0..99.
 inline constexpr char DIGIT_PAIRS[] =
@@ -88,7 +76,7 @@ template <std::size_t N, typename Unsigned>
   if constexpr (N % 2 == 1) end[-1] = static_cast<char>('0' + value % 10);
 }
 
-/// render_integer for a constant width W, unrolled for it: the labels' values (-99 .. 9999)
+/// render_integer_in_full for a constant width W, unrolled for it: the labels' values (-99 .. 9999)
 /// are placed with two-column table entries. False, with the columns untouched, for others.
 template <std::size_t W>
 [[gnu::always_inline]] inline bool render_integer_plain(std::int32_t value, char* columns) noexcept {
@@ -175,9 +163,9 @@ struct ScaledParts {
   return {mantissa >> fraction_bits, rounded};
 }
 
-/// Quick form of render_fixed for a constant W <= 20 and 0 <= D <= 9 with D + 2 <= W: values
+/// render_fixed_in_full for a constant W <= 20 and 0 <= D <= 9 with D + 2 <= W: values
 /// with 1 <= |x| < 2^52 (integer and fraction bits in one word) that fit. |x| * 10^D is taken
-/// exactly as floor plus the bit below it, so the digits are those of render_fixed. False, with
+/// exactly as floor plus the bit below it, so the digits are those of render_fixed_in_full. False, with
 /// the columns untouched, for every other value.
 template <std::size_t W, std::size_t D>
 inline bool render_fixed_plain(double value, char* columns) noexcept {

@@ -96,10 +96,6 @@ struct OutputItem {
   }
 };
 
-}  // namespace records
-
-namespace records {
-
 /// What converting the fields of one whole record came to: a condition, where the field that
 /// raised it starts (column offset) and how wide it is, and the columns the fields filled.
 struct FieldsOutcome {

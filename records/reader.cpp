@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "records/detail.h"
 #include "records/field_parse.h"
 
 namespace records {
@@ -15,33 +16,12 @@ constexpr char LINE_FEED = '\n';
 /// Field widths up to this many columns build a short field's text on the stack.
 constexpr std::size_t STACK_FIELD = 256;
 
-/// Writes the field's bytes, escaped, as the context line of an input conversion error.
-void note_bad_field(const InputCursor& cursor, const char* field_start, std::size_t width, std::size_t taken) noexcept {
-  char escaped[600];
-  std::size_t length = 0;
-  static constexpr char HEX[] = "0123456789ABCDEF";
-  for (std::size_t i = 0; i < taken && length + 5 < sizeof escaped; ++i) {
-    const auto byte = static_cast<unsigned char>(field_start[i]);
-    if (byte == '"' || byte == '\\') {
-      escaped[length++] = '\\';
-      escaped[length++] = static_cast<char>(byte);
-    } else if (byte >= 0x20 && byte < 0x7F) {
-      escaped[length++] = static_cast<char>(byte);
-    } else {
-      escaped[length++] = '\\';
-      escaped[length++] = 'x';
-      escaped[length++] = HEX[byte >> 4];
-      escaped[length++] = HEX[byte & 0xF];
-    }
-  }
-  escaped[length] = '\0';
+/// Where the field at `field_start`, `width` columns wide, of which `taken` bytes stand in the
+/// record, lies.
+BadField bad_field_at(const InputCursor& cursor, const char* field_start, std::size_t width,
+                      std::size_t taken) noexcept {
   const auto first_column = static_cast<std::int64_t>(field_start - cursor.record_start) + 1;
-  const FormatArg args[] = {
-      FormatArg::string(PROGRAM_TAG), FormatArg::number(cursor.record_count), FormatArg::number(first_column),
-      FormatArg::number(first_column + static_cast<std::int64_t>(width) - 1), FormatArg::string(escaped)};
-  char note[800];
-  format_text(note, sizeof note, "%s: record %d, columns %d-%d: \"%s\"\n", args);
-  set_diagnostic_note(note);
+  return {cursor.record_count, first_column, first_column + static_cast<std::int64_t>(width) - 1, field_start, taken};
 }
 
 /// Converts one field's text into its item; returns 0, input conversion or type mismatch.
@@ -50,13 +30,13 @@ ConditionCode convert_field(const FieldSpec& field, std::string_view text, bool 
   switch (field.kind) {
     case FieldKind::integer: {
       if (item.kind != ItemKind::integer) return ConditionCode::type_mismatch;
-      const IntegerParse parsed = parse_integer(text, blanks_ignored);
+      const IntegerParse parsed = parse_integer_in_full(text, blanks_ignored);
       *static_cast<std::int32_t*>(item.target) = parsed.value;
       return parsed.status == ParseStatus::ok ? ConditionCode::success : ConditionCode::input_conversion;
     }
     case FieldKind::real: {
       if (item.kind != ItemKind::real) return ConditionCode::type_mismatch;
-      const FixedParse parsed = parse_fixed(text, field.decimals, blanks_ignored);
+      const FixedParse parsed = parse_fixed_in_full(text, field.decimals, blanks_ignored);
       *static_cast<double*>(item.target) = parsed.value;
       return parsed.status == ParseStatus::ok ? ConditionCode::success : ConditionCode::input_conversion;
     }
@@ -71,7 +51,7 @@ ConditionCode convert_field(const FieldSpec& field, std::string_view text, bool 
 
 /// Walks the layout over the current record, filling items in order.
 ConditionCode walk_layout(InputCursor& cursor, RecordLayout layout, std::span<const InputItem> items,
-                          bool blanks_ignored) noexcept {
+                          bool blanks_ignored, BadField& bad_field) noexcept {
   std::size_t next_item = 0;
   for (const FieldSpec& field : layout) {
     if (field.kind == FieldKind::skip) {
@@ -109,28 +89,16 @@ ConditionCode walk_layout(InputCursor& cursor, RecordLayout layout, std::span<co
 
     const ConditionCode converted = convert_field(field, text, blanks_ignored, items[next_item++]);
     if (area != nullptr && area != stack_area) std::free(area);
-    if (converted == ConditionCode::input_conversion) note_bad_field(cursor, cursor.position, width, taken);
+    if (converted == ConditionCode::input_conversion) bad_field = bad_field_at(cursor, cursor.position, width, taken);
     if (converted != ConditionCode::success) return converted;
     cursor.position += taken + (at_comma ? 1 : 0);
   }
   return ConditionCode::success;
 }
 
-/// Settles what compiled code made of the current record: a comma sends it to the walk, a bad
-/// field gets its context line, and the position moves past what was read.
-ConditionCode settle_compiled_read(InputCursor& cursor, const FieldsOutcome& read, RecordLayout layout,
-                                   std::span<const InputItem> items, bool blanks_ignored) noexcept {
-  if (read.needs_walk) return walk_layout(cursor, layout, items, blanks_ignored);
-  if (read.condition == ConditionCode::input_conversion) {
-    note_bad_field(cursor, cursor.position + read.offset, read.width, read.width);
-  }
-  cursor.position += read.condition == ConditionCode::success ? read.length : read.offset;
-  return read.condition;
-}
-
 }  // namespace
 
-ConditionCode take_record(UnitConnection& unit) noexcept { return take_next_record(unit); }
+namespace detail {
 
 ConditionCode refill_and_take(UnitConnection& unit) noexcept {
   InputCursor& cursor = unit.formatting->input;
@@ -164,33 +132,30 @@ ConditionCode refill_and_take(UnitConnection& unit) noexcept {
   }
 }
 
-std::int32_t finish_read_statement(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition,
-                                   const FieldsOutcome* compiled, RecordLayout layout, std::span<const InputItem> items,
-                                   const StatementBranches& branches) noexcept {
-  if (unit == nullptr) {
-    return report_io_condition(UnitDisposition::keep, condition, static_cast<std::int32_t>(code_value(condition)),
-                               nullptr, branches, unit_number);
+ConditionCode read_fields(UnitConnection& unit, const FieldsOutcome* compiled, RecordLayout layout,
+                          std::span<const InputItem> items, BadField& bad_field) noexcept {
+  InputCursor& cursor = unit.formatting->input;
+  if (compiled == nullptr || compiled->needs_walk) {
+    return walk_layout(cursor, layout, items, unit.blanks_ignored, bad_field);
   }
-  if (condition == ConditionCode::success) {
-    InputCursor& cursor = unit->formatting->input;
-    condition = compiled != nullptr ? settle_compiled_read(cursor, *compiled, layout, items, unit->blanks_ignored)
-                                    : walk_layout(cursor, layout, items, unit->blanks_ignored);
+  if (compiled->condition == ConditionCode::input_conversion) {
+    bad_field = bad_field_at(cursor, cursor.position + compiled->offset, compiled->width, compiled->width);
   }
-  if (condition != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::release, condition, static_cast<std::int32_t>(code_value(condition)),
-                               unit, branches);
-  }
-  release_unit(*unit);
-  return 0;
+  cursor.position += compiled->condition == ConditionCode::success ? compiled->length : compiled->offset;
+  return compiled->condition;
 }
+
+}  // namespace detail
 
 std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::span<const InputItem> items,
                          const StatementBranches& branches) noexcept {
   UnitConnection* unit = nullptr;
-  ConditionCode condition = acquire_unit(unit_number, &unit);
-  if (condition == ConditionCode::success) condition = readable_condition(*unit);
-  if (condition == ConditionCode::success) condition = take_next_record(*unit);
-  return finish_read_statement(unit_number, unit, condition, nullptr, layout, items, branches);
+  BadField bad_field;  // filled with an input conversion error, read only with it
+  ConditionCode condition = detail::acquire(unit_number, &unit);
+  if (condition == ConditionCode::success) condition = detail::readable_condition(*unit);
+  if (condition == ConditionCode::success) condition = detail::take_record(*unit);
+  if (condition == ConditionCode::success) condition = detail::read_fields(*unit, nullptr, layout, items, bad_field);
+  return detail::end_statement(unit_number, unit, condition, branches, UnitDisposition::release, &bad_field);
 }
 
 }  // namespace records

@@ -9,25 +9,26 @@
 #include <new>
 #include <thread>
 
+#include "records/detail.h"
 #include "records/diagnostics.h"
 
 namespace records {
 
-namespace unit_table {
+namespace detail {
 DirectSlot direct_slots[DIRECT_SLOTS];
 std::atomic<bool> run_ending{false};
-}  // namespace unit_table
+}  // namespace detail
 
 namespace {
 
-using unit_table::direct_slots;
-using unit_table::DirectSlot;
-using unit_table::run_ending;
+using detail::direct_slots;
+using detail::DirectSlot;
+using detail::run_ending;
 
 UnitConnection* hash_chains[HASH_CHAINS];
 std::atomic<bool> any_unit_connected{false};
 
-bool is_direct(std::int32_t unit_number) noexcept { return unit_number <= unit_table::MAX_DIRECT_UNIT; }
+bool is_direct(std::int32_t unit_number) noexcept { return unit_number <= detail::MAX_DIRECT_UNIT; }
 
 DirectSlot& direct_slot(std::int32_t unit_number) noexcept {
   return direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
@@ -210,7 +211,7 @@ void close_at_exit(UnitConnection& unit) noexcept {
 
 }  // namespace
 
-ConditionCode acquire_unit_in_full(std::int32_t unit_number, UnitConnection** connection) noexcept {
+ConditionCode detail::acquire_in_full(std::int32_t unit_number, UnitConnection** connection) noexcept {
   *connection = nullptr;
   if (run_ending.load()) wait_for_run_end();
   if (unit_number < MIN_UNIT || unit_number > MAX_UNIT) return ConditionCode::invalid_unit;
@@ -237,6 +238,10 @@ ConditionCode acquire_unit_in_full(std::int32_t unit_number, UnitConnection** co
   return ConditionCode::success;
 }
 
+ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection) noexcept {
+  return detail::acquire(unit_number, connection);
+}
+
 void release_unit(std::int32_t unit_number) noexcept {
   if (UnitConnection* unit = find_unit(unit_number); unit != nullptr)
     busy_mark(unit_number, *unit).store(false, std::memory_order_release);
@@ -249,17 +254,10 @@ UnitConnection* find_unit(std::int32_t unit_number) noexcept {
 
 std::int32_t connect_unit(const OpenRequest& request, const StatementBranches& branches) noexcept {
   UnitConnection* unit = nullptr;
-  if (const ConditionCode acquired = acquire_unit(request.unit_number, &unit); acquired != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::keep, acquired, static_cast<std::int32_t>(code_value(acquired)),
-                               nullptr, branches);
-  }
-  const ConditionCode connected = open_connection(*unit, request);
-  if (connected != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::discard, connected, static_cast<std::int32_t>(code_value(connected)),
-                               unit, branches);
-  }
-  release_unit(request.unit_number);
-  return 0;
+  ConditionCode condition = detail::acquire(request.unit_number, &unit);
+  if (condition == ConditionCode::success) condition = open_connection(*unit, request);
+  // A failed connect leaves nothing behind: buffer, state and path freed, the file closed.
+  return detail::end_statement(request.unit_number, unit, condition, branches, UnitDisposition::discard);
 }
 
 ConditionCode settle_record_write(UnitConnection& unit, platform::OsError error) noexcept {

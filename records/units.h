@@ -31,6 +31,7 @@ enum class LineControl : std::uint8_t { none = 0, list = 2 };
 /// Blank mode of a connect request: 0 not given, 1 zero, 2 null.
 enum class BlankMode : std::int32_t { not_given = 0, zero = 1, null = 2 };
 /// File status of a connect request: 0 not given, 1 old, 2 new, 3 scratch, 4 unknown, 5 replace.
+/// Old insists on an existing file; every other value acts as unknown (open, or create empty).
 enum class FileStatus : std::int32_t { not_given = 0, old = 1, new_file = 2, scratch = 3, unknown = 4, replace = 5 };
 
 /// Input positions of a unit, all inside its buffer.
@@ -60,32 +61,36 @@ struct FormattingState {
 
 /// One unit's connection: created on first use, opened by connect_unit, freed at run end.
 struct UnitConnection {
+  // What the file layer, the reader and the writer act on.
   char* buffer = nullptr;                 ///< buffer_size bytes, allocated at connect
   FormattingState* formatting = nullptr;  ///< allocated at connect
-  char* path = nullptr;                   ///< full path, NUL-terminated, allocated at connect
-  std::uint16_t path_length = 0;
+  char* path = nullptr;                   ///< full path, NUL-terminated, allocated at connect; quoted by diagnostics
   platform::FileHandle handle = platform::NO_FILE;
   platform::OsError last_os_error = 0;  ///< OS error of the last failed call, for the diagnostic
   std::uint32_t buffer_size = 0;
-  std::uint32_t record_capacity = 0;
-  std::int32_t record_length = 0;
+  std::uint32_t record_capacity = 0;  ///< columns of an output record, plus one for the terminator
   std::int32_t unit_number = 0;
   std::uint32_t block_size = 0;
-  RecordKind record_kind = RecordKind::stream_crlf;
-  LineControl line_control = LineControl::none;
   bool connected = false;
-  bool read_only = false;
-  bool formatted = false;
-  bool sequential = false;
-  bool direct_access = false;
-  bool blanks_ignored = false;
-  bool pad_with_blanks = false;
-  bool default_length = false;
+  bool read_only = false;       ///< no record may be written
+  bool formatted = false;       ///< a text unit; every connect here makes one
+  bool direct_access = false;   ///< never set here: statements refuse such a unit
+  bool blanks_ignored = false;  ///< blanks inside numeric input fields are skipped
   bool disk_file = false;
-  bool truncate_pending = false;
+  bool truncate_pending = false;  ///< cut the file after the next write
   bool closing_at_exit = false;
   std::atomic<bool> busy{false};  ///< statement in progress (chained units only)
   UnitConnection* next_in_chain = nullptr;
+
+  // Recorded at connect as the connection's description; nothing here reads them. Input is
+  // always padded with blanks, every record is a CR LF line and output records grow as needed.
+  std::uint16_t path_length = 0;
+  std::int32_t record_length = 0;
+  RecordKind record_kind = RecordKind::stream_crlf;
+  LineControl line_control = LineControl::none;
+  bool sequential = false;
+  bool pad_with_blanks = false;
+  bool default_length = false;
 };
 
 /// How the caller will use a unit: only a FIFO depends on it, and is opened for that
@@ -107,48 +112,11 @@ struct StatementBranches;
 /// report_io_condition; without an error branch a failure ends the run. Returns 0 or the status.
 std::int32_t connect_unit(const OpenRequest& request, const StatementBranches& branches) noexcept;
 
-/// The direct part of the unit table, shared with the in-line statement paths below.
-namespace unit_table {
-inline constexpr std::int32_t MAX_DIRECT_UNIT = MIN_UNIT + DIRECT_SLOTS - 1;  // 99
-
-struct DirectSlot {
-  std::atomic<bool> busy{false};  ///< statement in progress
-  std::atomic<UnitConnection*> connection{nullptr};
-};
-
-extern DirectSlot direct_slots[DIRECT_SLOTS];
-/// Set once the run is ending: from then on a statement waits for the process to end.
-extern std::atomic<bool> run_ending;
-}  // namespace unit_table
-
-/// acquire_unit by every rule: invalid numbers, first use, chained units, a busy unit.
-ConditionCode acquire_unit_in_full(std::int32_t unit_number, UnitConnection** connection) noexcept;
-
-/// Marks the unit busy for one statement and hands out its connection (made on first use).
-/// A connected unit of the direct part that is not busy is taken on the spot.
-inline ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection) noexcept {
-  if (unit_number >= MIN_UNIT && unit_number <= unit_table::MAX_DIRECT_UNIT && !unit_table::run_ending.load()) {
-    unit_table::DirectSlot& slot = unit_table::direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
-    UnitConnection* unit = slot.connection.load();
-    bool expected = false;
-    if (unit != nullptr && slot.busy.compare_exchange_strong(expected, true)) {
-      *connection = unit;
-      return ConditionCode::success;
-    }
-  }
-  return acquire_unit_in_full(unit_number, connection);
-}
-
+/// Marks the unit busy for one statement and hands out its connection (made on first use):
+/// 0, or the condition that refuses it (an invalid number, a unit already busy, no memory).
+ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection) noexcept;
 /// Ends the statement on the unit.
 void release_unit(std::int32_t unit_number) noexcept;
-
-/// Ends the statement on an acquired unit.
-inline void release_unit(UnitConnection& unit) noexcept {
-  std::atomic<bool>& busy = unit.unit_number <= unit_table::MAX_DIRECT_UNIT
-                                ? unit_table::direct_slots[static_cast<std::size_t>(unit.unit_number - MIN_UNIT)].busy
-                                : unit.busy;
-  busy.store(false, std::memory_order_release);
-}
 /// The connection of a unit, or null when the unit was never used. Does not mark it busy.
 UnitConnection* find_unit(std::int32_t unit_number) noexcept;
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "records/detail.h"
 #include "records/field_render.h"
 #include "records/units.h"
 
@@ -29,11 +30,11 @@ ConditionCode render_field(const FieldSpec& field, const OutputItem& item, char*
   switch (field.kind) {
     case FieldKind::integer:
       if (item.kind != ItemKind::integer) return ConditionCode::type_mismatch;
-      outcome = render_integer(item.integer, field.width, columns);
+      outcome = render_integer_in_full(item.integer, field.width, columns);
       return ConditionCode::success;
     case FieldKind::real:
       if (item.kind != ItemKind::real) return ConditionCode::type_mismatch;
-      outcome = render_fixed(item.real, field.width, field.decimals, columns);
+      outcome = render_fixed_in_full(item.real, field.width, field.decimals, columns);
       return ConditionCode::success;
     case FieldKind::characters: {
       // Any value goes into a text field as its bytes.
@@ -83,8 +84,8 @@ ConditionCode build_record(UnitConnection& unit, RecordLayout layout, std::span<
   return ConditionCode::success;
 }
 
-}  // namespace
-
+/// Ends the record built in the unit's area with CR LF and writes it in one call: 0, or the
+/// condition (63 when the record went out but a value did not fit its field).
 ConditionCode end_record_and_write(UnitConnection& unit, bool value_overflowed) noexcept {
   const RecordBuffer& area = unit.formatting->output;
   const std::size_t length = area.high_water - area.start;
@@ -100,46 +101,35 @@ ConditionCode end_record_and_write(UnitConnection& unit, bool value_overflowed) 
   return value_overflowed ? ConditionCode::output_conversion : ConditionCode::success;
 }
 
-std::int32_t finish_write_statement(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition, bool built,
-                                    RecordLayout layout, std::span<const OutputItem> items,
-                                    const StatementBranches& branches) noexcept {
-  if (unit == nullptr) {
-    return report_io_condition(UnitDisposition::keep, condition, static_cast<std::int32_t>(code_value(condition)),
-                               nullptr, branches, unit_number);
+}  // namespace
+
+namespace detail {
+
+ConditionCode build_and_write(UnitConnection& unit, RecordLayout layout, std::span<const OutputItem> items) noexcept {
+  bool value_overflowed = false;
+  if (const ConditionCode built = build_record(unit, layout, items, value_overflowed);
+      built != ConditionCode::success) {
+    return built;
   }
-  if (condition == ConditionCode::success && !built) {
-    bool value_overflowed = false;
-    condition = build_record(*unit, layout, items, value_overflowed);
-    if (condition == ConditionCode::success) condition = end_record_and_write(*unit, value_overflowed);
-  }
-  if (condition != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::release, condition, static_cast<std::int32_t>(code_value(condition)),
-                               unit, branches);
-  }
-  release_unit(*unit);
-  return 0;
+  return end_record_and_write(unit, value_overflowed);
 }
+
+}  // namespace detail
 
 std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::span<const OutputItem> items,
                           const StatementBranches& branches) noexcept {
   UnitConnection* unit = nullptr;
-  ConditionCode condition = acquire_unit(unit_number, &unit);
-  if (condition == ConditionCode::success) condition = writable_condition(*unit);
-  return finish_write_statement(unit_number, unit, condition, false, layout, items, branches);
+  ConditionCode condition = detail::acquire(unit_number, &unit);
+  if (condition == ConditionCode::success) condition = detail::writable_condition(*unit);
+  if (condition == ConditionCode::success) condition = detail::build_and_write(*unit, layout, items);
+  return detail::end_statement(unit_number, unit, condition, branches);
 }
 
 std::int32_t empty_if_unwritten(std::int32_t unit_number, const StatementBranches& branches) noexcept {
   UnitConnection* unit = nullptr;
-  if (const ConditionCode acquired = acquire_unit(unit_number, &unit); acquired != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::keep, acquired, static_cast<std::int32_t>(code_value(acquired)),
-                               nullptr, branches, unit_number);
-  }
-  if (const ConditionCode emptied = empty_unwritten_file(*unit); emptied != ConditionCode::success) {
-    return report_io_condition(UnitDisposition::release, emptied, static_cast<std::int32_t>(code_value(emptied)), unit,
-                               branches);
-  }
-  release_unit(unit_number);
-  return 0;
+  ConditionCode condition = detail::acquire(unit_number, &unit);
+  if (condition == ConditionCode::success) condition = empty_unwritten_file(*unit);
+  return detail::end_statement(unit_number, unit, condition, branches);
 }
 
 }  // namespace records

@@ -7,7 +7,6 @@
 
 #include "records/diagnostics.h"
 #include "records/layout.h"
-#include "records/units.h"
 
 namespace records {
 
@@ -19,26 +18,6 @@ inline constexpr std::size_t MIN_RECORD_GROWTH = 512;
 /// every other condition ends the run unless `branches` has an error branch.
 std::int32_t write_record(std::int32_t unit_number, RecordLayout layout, std::span<const OutputItem> items,
                           const StatementBranches& branches) noexcept;
-
-/// Whether a write statement may use the unit: 0, or the condition that refuses it.
-inline ConditionCode writable_condition(const UnitConnection& unit) noexcept {
-  if (unit.direct_access) return ConditionCode::direct_access_unit;
-  if (!unit.formatted || !unit.connected) return ConditionCode::unformatted_unit;
-  if (unit.read_only) return ConditionCode::write_to_read_only;
-  return ConditionCode::success;
-}
-
-/// Ends the record built in the unit's area with CR LF and writes it in one call: 0, or the
-/// condition (63 when the record went out but a value did not fit its field).
-ConditionCode end_record_and_write(UnitConnection& unit, bool value_overflowed) noexcept;
-
-/// The rest of a write statement once the unit was acquired (`unit` null when acquiring failed
-/// with `condition`). With `condition` 0 and `built` false, builds the record under `layout`
-/// and writes it; with `built` true, `condition` is the outcome of the record already written.
-/// Releases the unit, or hands the condition to report_io_condition.
-std::int32_t finish_write_statement(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition, bool built,
-                                    RecordLayout layout, std::span<const OutputItem> items,
-                                    const StatementBranches& branches) noexcept;
 
 /// Ends output on a unit that no record reached: a disk file connected for writing is cut to
 /// empty, so a run that wrote nothing leaves nothing of an earlier run behind. Returns 0 or

@@ -104,13 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (width > 0) std::memcpy(field.get(), data + 2, width);
   const std::string_view text(field.get(), width);
 
-  const records::FixedParse got = records::parse_fixed(text, decimals, blanks_ignored);
+  const records::FixedParse got = records::parse_fixed_in_full(text, decimals, blanks_ignored);
   KORV_FUZZ_CHECK(got.error_offset <= width, "error offset inside the field");
   // The unrolled form of a constant field, wherever it takes one, agrees bit for bit.
   double plain_value = -1.0;
   if (blanks_ignored && plain_taken(text, decimals, plain_value, std::make_index_sequence<16>())) {
     KORV_FUZZ_CHECK(got.status == records::ParseStatus::ok, "a field the unrolled form takes parses");
-    KORV_FUZZ_CHECK(bits_of(plain_value) == bits_of(got.value), "the unrolled form agrees with parse_fixed");
+    KORV_FUZZ_CHECK(bits_of(plain_value) == bits_of(got.value), "the unrolled form agrees with parse_fixed_in_full");
   } else {
     KORV_FUZZ_CHECK(plain_value == -1.0, "a field the unrolled form declines is left alone");
   }

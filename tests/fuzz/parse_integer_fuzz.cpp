@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (width > 0) std::memcpy(field.get(), data + 1, width);
   const std::string_view text(field.get(), width);
 
-  const records::IntegerParse got = records::parse_integer(text, blanks_ignored);
+  const records::IntegerParse got = records::parse_integer_in_full(text, blanks_ignored);
   const Expected want = reference(text, blanks_ignored);
 
   KORV_FUZZ_CHECK(got.error_offset <= width, "error offset inside the field");
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t plain_value = 0x5EED;
   if (blanks_ignored && plain_taken(text, plain_value, std::make_index_sequence<9>())) {
     KORV_FUZZ_CHECK(got.status == records::ParseStatus::ok, "a field the unrolled form takes parses");
-    KORV_FUZZ_CHECK(plain_value == got.value, "the unrolled form agrees with parse_integer");
+    KORV_FUZZ_CHECK(plain_value == got.value, "the unrolled form agrees with parse_integer_in_full");
   } else {
     KORV_FUZZ_CHECK(plain_value == 0x5EED, "a field the unrolled form declines is left alone");
   }

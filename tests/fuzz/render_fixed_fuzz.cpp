@@ -1,7 +1,7 @@
 // Fixed-point fields of any value, width and decimals: exactly w columns change; a finite
 // value is written as its exact decimal expansion rounded half away from zero, or as w
 // asterisks exactly when that text does not fit; and what was written reads back with
-// parse_fixed within half a unit of the last decimal.
+// parse_fixed_in_full within half a unit of the last decimal.
 // Input: bytes 0-7 the value's bits (little-endian), byte 8 the width (1 to 90), byte 9 the
 // decimals (-2 to 69).
 #include <cmath>
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string area(GUARD + width + GUARD, CANARY);
   std::memset(area.data() + GUARD, UNWRITTEN, width);
-  const records::FieldOutcome outcome = records::render_fixed(value, width, decimals, area.data() + GUARD);
+  const records::FieldOutcome outcome = records::render_fixed_in_full(value, width, decimals, area.data() + GUARD);
 
   for (std::size_t i = 0; i < GUARD; ++i) {
     KORV_FUZZ_CHECK(area[i] == CANARY && area[GUARD + width + i] == CANARY, "no byte outside the field changes");
@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (outcome != records::FieldOutcome::fits) return 0;
 
-  const records::FixedParse back = records::parse_fixed(field, decimals, true);
+  const records::FixedParse back = records::parse_fixed_in_full(field, decimals, true);
   KORV_FUZZ_CHECK(back.status == records::ParseStatus::ok, "a rendered value reads back");
   const long double half_unit = 0.5L * std::pow(10.0L, -static_cast<long double>(decimals));
   // The read-back text is rounded once more to binary64, and below 1 the digits come from

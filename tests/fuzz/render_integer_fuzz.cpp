@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string area(GUARD + width + GUARD, CANARY);
   std::memset(area.data() + GUARD, UNWRITTEN, width);
-  const records::FieldOutcome outcome = records::render_integer(value, width, area.data() + GUARD);
+  const records::FieldOutcome outcome = records::render_integer_in_full(value, width, area.data() + GUARD);
 
   for (std::size_t i = 0; i < GUARD; ++i) {
     KORV_FUZZ_CHECK(area[i] == CANARY && area[GUARD + width + i] == CANARY, "no byte outside the field changes");

@@ -70,7 +70,6 @@ TEST_F(CompiledLayoutTest, ReadsAsTheGeneralWalk) {
   // Unit IN reads through the compiled code with items, unit IN + 200 with variables, unit
   // IN + 100 through the walk, line by line.
   for (int line = 0; line < 4000; ++line) {
-    set_diagnostic_note(nullptr);
     const ReadResult compiled = read_one(true);
     ReadResult variables{};
     std::span<char> text_area(variables.text, 2);

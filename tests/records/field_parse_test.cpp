@@ -19,8 +19,8 @@ namespace {
 
 using namespace std::string_view_literals;
 using records::parse_characters;
-using records::parse_fixed;
-using records::parse_integer;
+using records::parse_fixed_in_full;
+using records::parse_integer_in_full;
 using records::ParseReason;
 using records::ParseStatus;
 
@@ -69,7 +69,7 @@ struct IntegerFailureCase {
 void expect_integer_values(std::span<const IntegerValueCase> cases, bool blanks_ignored) {
   for (const IntegerValueCase& c : cases) {
     SCOPED_TRACE(shown(c.text) + (blanks_ignored ? " blanks ignored" : " blanks zero"));
-    const records::IntegerParse r = parse_integer(c.text, blanks_ignored);
+    const records::IntegerParse r = parse_integer_in_full(c.text, blanks_ignored);
     EXPECT_EQ(r.status, ParseStatus::ok);
     EXPECT_EQ(r.reason, ParseReason::none);
     EXPECT_EQ(r.value, c.value);
@@ -80,7 +80,7 @@ void expect_integer_values(std::span<const IntegerValueCase> cases, bool blanks_
 void expect_integer_failures(std::span<const IntegerFailureCase> cases, bool blanks_ignored) {
   for (const IntegerFailureCase& c : cases) {
     SCOPED_TRACE(shown(c.text) + (blanks_ignored ? " blanks ignored" : " blanks zero"));
-    const records::IntegerParse r = parse_integer(c.text, blanks_ignored);
+    const records::IntegerParse r = parse_integer_in_full(c.text, blanks_ignored);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.reason, c.reason);
     EXPECT_EQ(r.value, 0);
@@ -198,11 +198,11 @@ TEST(IntegerField, TrailingBlanksAsZerosCanOverflow) {
 
 TEST(IntegerField, NeverReadsPastField) {
   constexpr std::string_view LINE = "12x45";
-  EXPECT_EQ(parse_integer(LINE.substr(0, 2), true).value, 12);
-  EXPECT_EQ(parse_integer(LINE.substr(0, 2), true).status, ParseStatus::ok);
-  EXPECT_EQ(parse_integer(LINE.substr(3, 2), true).value, 45);
-  EXPECT_EQ(parse_integer(std::string_view{}, true).value, 0);
-  EXPECT_EQ(parse_integer(std::string_view{}, true).status, ParseStatus::ok);
+  EXPECT_EQ(parse_integer_in_full(LINE.substr(0, 2), true).value, 12);
+  EXPECT_EQ(parse_integer_in_full(LINE.substr(0, 2), true).status, ParseStatus::ok);
+  EXPECT_EQ(parse_integer_in_full(LINE.substr(3, 2), true).value, 45);
+  EXPECT_EQ(parse_integer_in_full(std::string_view{}, true).value, 0);
+  EXPECT_EQ(parse_integer_in_full(std::string_view{}, true).status, ParseStatus::ok);
 }
 
 /// Reference integer reader for narrow fields: whole-string rules, no overflow possible.
@@ -256,7 +256,7 @@ TEST(IntegerField, ExhaustiveNarrowFields) {
       }
       for (const bool blanks_ignored : {true, false}) {
         const ReferenceInteger expected = reference_integer(text, blanks_ignored);
-        const records::IntegerParse r = parse_integer(text, blanks_ignored);
+        const records::IntegerParse r = parse_integer_in_full(text, blanks_ignored);
         const ParseStatus want = expected.valid ? ParseStatus::ok : ParseStatus::invalid;
         if (r.status != want || r.value != expected.value) {
           ADD_FAILURE() << shown(text) << (blanks_ignored ? " ignored" : " zeros") << ": got " << r.value << " status "
@@ -289,7 +289,7 @@ TEST(IntegerField, RandomWideFieldsAgainstStrtoll) {
     const long long reference = std::strtoll(text.c_str(), nullptr, 10);
     const bool fits = errno == 0 && reference >= std::numeric_limits<std::int32_t>::min() &&
                       reference <= std::numeric_limits<std::int32_t>::max();
-    const records::IntegerParse r = parse_integer(text, round % 2 == 0);
+    const records::IntegerParse r = parse_integer_in_full(text, round % 2 == 0);
     if (r.status != (fits ? ParseStatus::ok : ParseStatus::overflow) || r.value != (fits ? reference : 0)) {
       ADD_FAILURE() << text << ": got " << r.value << " status " << static_cast<int>(r.status);
     }
@@ -329,7 +329,7 @@ std::string trace(std::string_view text, int decimals, bool blanks_ignored) {
 void expect_fixed_values(std::span<const FixedValueCase> cases, bool blanks_ignored) {
   for (const FixedValueCase& c : cases) {
     SCOPED_TRACE(trace(c.text, c.decimals, blanks_ignored));
-    const records::FixedParse r = parse_fixed(c.text, c.decimals, blanks_ignored);
+    const records::FixedParse r = parse_fixed_in_full(c.text, c.decimals, blanks_ignored);
     EXPECT_EQ(r.status, ParseStatus::ok);
     EXPECT_EQ(r.reason, ParseReason::none);
     EXPECT_EQ(bits(r.value), bits(c.value)) << r.value << " vs " << c.value;
@@ -340,7 +340,7 @@ void expect_fixed_values(std::span<const FixedValueCase> cases, bool blanks_igno
 void expect_fixed_zeros(std::span<const FixedZeroCase> cases, bool blanks_ignored) {
   for (const FixedZeroCase& c : cases) {
     SCOPED_TRACE(trace(c.text, c.decimals, blanks_ignored));
-    const records::FixedParse r = parse_fixed(c.text, c.decimals, blanks_ignored);
+    const records::FixedParse r = parse_fixed_in_full(c.text, c.decimals, blanks_ignored);
     EXPECT_EQ(r.status, ParseStatus::ok);
     EXPECT_EQ(r.reason, c.reason);
     EXPECT_EQ(bits(r.value), bits(c.negative ? -0.0 : 0.0)) << r.value;
@@ -351,7 +351,7 @@ void expect_fixed_zeros(std::span<const FixedZeroCase> cases, bool blanks_ignore
 void expect_fixed_failures(std::span<const FixedFailureCase> cases, bool blanks_ignored) {
   for (const FixedFailureCase& c : cases) {
     SCOPED_TRACE(trace(c.text, c.decimals, blanks_ignored));
-    const records::FixedParse r = parse_fixed(c.text, c.decimals, blanks_ignored);
+    const records::FixedParse r = parse_fixed_in_full(c.text, c.decimals, blanks_ignored);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.reason, c.reason);
     EXPECT_EQ(bits(r.value), bits(0.0)) << r.value;
@@ -502,7 +502,7 @@ TEST(FixedField, NoSignificantDigitsReadsPositiveZero) {
 TEST(FixedField, WidthZeroReadsPositiveZero) {
   for (const int decimals : {0, 7}) {
     for (const bool blanks_ignored : {true, false}) {
-      const records::FixedParse r = parse_fixed(std::string_view{}, decimals, blanks_ignored);
+      const records::FixedParse r = parse_fixed_in_full(std::string_view{}, decimals, blanks_ignored);
       EXPECT_EQ(r.status, ParseStatus::ok);
       EXPECT_EQ(bits(r.value), bits(0.0));
       EXPECT_EQ(r.error_offset, 0U);
@@ -522,7 +522,7 @@ TEST(FixedField, InfinityWord) {
 TEST(FixedField, NaNWordIsQuiet) {
   for (const std::string_view text : {"NaN"sv, "nan"sv, "  NAN"sv, "\tnAn"sv}) {
     SCOPED_TRACE(shown(text));
-    const records::FixedParse r = parse_fixed(text, 7, true);
+    const records::FixedParse r = parse_fixed_in_full(text, 7, true);
     EXPECT_EQ(r.status, ParseStatus::ok);
     EXPECT_TRUE(std::isnan(r.value));
     // The quiet bit is the top bit of the binary64 fraction.
@@ -637,7 +637,7 @@ TEST(FixedField, HugeValueWithMinusExponentReadsZero) {
   // Taken literally, the out-of-range rule looks only at the exponent's sign, not at which
   // end of the range was missed.
   const std::string text = "1" + std::string(400, '0') + "E-1";
-  const records::FixedParse r = parse_fixed(text, 7, true);
+  const records::FixedParse r = parse_fixed_in_full(text, 7, true);
   EXPECT_EQ(r.status, ParseStatus::ok);
   EXPECT_EQ(r.reason, ParseReason::magnitude_out_of_range);
   EXPECT_EQ(bits(r.value), bits(0.0));
@@ -697,12 +697,12 @@ TEST(FixedField, TiesRoundToEven) {
 
 TEST(FixedField, NeverReadsPastField) {
   constexpr std::string_view LINE = "1.5E3 NaN Infinity";
-  EXPECT_EQ(parse_fixed(LINE.substr(0, 3), 7, true).value, 1.5);
-  EXPECT_TRUE(std::isnan(parse_fixed(LINE.substr(6, 3), 7, true).value));
-  const records::FixedParse cut = parse_fixed(LINE.substr(10, 3), 7, true);
+  EXPECT_EQ(parse_fixed_in_full(LINE.substr(0, 3), 7, true).value, 1.5);
+  EXPECT_TRUE(std::isnan(parse_fixed_in_full(LINE.substr(6, 3), 7, true).value));
+  const records::FixedParse cut = parse_fixed_in_full(LINE.substr(10, 3), 7, true);
   EXPECT_EQ(cut.reason, ParseReason::incomplete_word);
   EXPECT_EQ(bits(cut.value), bits(0.0));
-  const records::FixedParse comma = parse_fixed("1,5"sv.substr(0, 1), 7, true);
+  const records::FixedParse comma = parse_fixed_in_full("1,5"sv.substr(0, 1), 7, true);
   EXPECT_EQ(comma.value, 1e-7);
 }
 
@@ -869,7 +869,7 @@ TEST(FixedField, RandomAgainstStrtod) {
         ++normal;
       }
     }
-    const records::FixedParse r = parse_fixed(c.field, c.decimals, c.blanks_ignored);
+    const records::FixedParse r = parse_fixed_in_full(c.field, c.decimals, c.blanks_ignored);
     if (r.status != want_status || bits(r.value) != bits(want)) {
       ++failures;
       ADD_FAILURE() << trace(c.field, c.decimals, c.blanks_ignored) << " plain " << c.plain << ": got " << r.value

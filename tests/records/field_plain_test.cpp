@@ -133,7 +133,7 @@ void expect_integer_render_agrees() {
     std::memset(plain, '#', sizeof plain);
     std::memset(full, '#', sizeof full);
     if (render_integer_plain<W>(value, plain)) {
-      (void)render_any_integer(value, W, full);
+      (void)render_integer_in_full(value, W, full);
       ASSERT_EQ(std::string(plain, W + 1), std::string(full, W + 1)) << value << " in " << W;
     } else {
       ASSERT_EQ(std::string(plain, W + 1), std::string(W + 1, '#')) << value << " declined but written";
@@ -172,7 +172,7 @@ void expect_fixed_render_agrees(std::mt19937_64& random, std::size_t& taken) {
     std::memset(full, '#', sizeof full);
     if (render_fixed_plain<W, D>(value, plain)) {
       ++taken;
-      ASSERT_EQ(render_fixed(value, W, static_cast<int>(D), full), FieldOutcome::fits);
+      ASSERT_EQ(render_fixed_in_full(value, W, static_cast<int>(D), full), FieldOutcome::fits);
       ASSERT_EQ(std::string(plain, W + 1), std::string(full, W + 1)) << std::hexfloat << value;
     } else {
       ASSERT_EQ(std::string(plain, W + 1), std::string(W + 1, '#')) << std::hexfloat << value;

@@ -37,11 +37,11 @@ Rendered in_columns(std::size_t width, Render render) {
 }
 
 Rendered integer_field(std::int32_t value, std::size_t width) {
-  return in_columns(width, [&](char* columns) { return render_integer(value, width, columns); });
+  return in_columns(width, [&](char* columns) { return render_integer_in_full(value, width, columns); });
 }
 
 Rendered fixed_field(double value, std::size_t width, int decimals) {
-  return in_columns(width, [&](char* columns) { return render_fixed(value, width, decimals, columns); });
+  return in_columns(width, [&](char* columns) { return render_fixed_in_full(value, width, decimals, columns); });
 }
 
 std::string character_field(const char* bytes, std::size_t length, std::size_t width) {

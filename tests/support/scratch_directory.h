@@ -49,8 +49,8 @@ inline int exit_status_of(records::ConditionCode code) {
 #define KORV_SKIP_DEATH_TEST_ON_WINDOWS() static_cast<void>(0)
 #endif
 
-/// Each test runs in a fresh current directory; whatever it connected is closed, the file calls
-/// it replaced are restored and a context line it left is dropped.
+/// Each test runs in a fresh current directory; whatever it connected is closed and the file
+/// calls it replaced are restored.
 class ScratchDirectoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -63,12 +63,10 @@ class ScratchDirectoryTest : public ::testing::Test {
     directory_ = candidate.string();
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(directory_);
-    records::set_diagnostic_note(nullptr);
   }
   void TearDown() override {
     records::close_all_units();
     platform::file_calls() = platform::native_file_calls();
-    records::set_diagnostic_note(nullptr);
     std::filesystem::current_path(previous_);
     std::filesystem::remove_all(directory_);
   }

@@ -1,0 +1,159 @@
+// What the statements of the record layer share behind its public headers: the in-line part
+// of the unit table, the statement protocol every statement ends through, and the steps of
+// the read and write statements that code compiled for a constant layout (compiled_layout.h)
+// runs in line. The converter never includes this header; tests and benchmarks may.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "records/condition.h"
+#include "records/diagnostics.h"
+#include "records/layout.h"
+#include "records/units.h"
+
+namespace records::detail {
+
+// ---------------------------------------------------------------------------------------
+// The direct part of the unit table: a connected unit of -5 .. 99 is acquired in line.
+
+inline constexpr std::int32_t MAX_DIRECT_UNIT = MIN_UNIT + DIRECT_SLOTS - 1;  // 99
+
+struct DirectSlot {
+  std::atomic<bool> busy{false};  ///< statement in progress
+  std::atomic<UnitConnection*> connection{nullptr};
+};
+
+extern DirectSlot direct_slots[DIRECT_SLOTS];
+/// Set once the run is ending: from then on a statement waits for the process to end.
+extern std::atomic<bool> run_ending;
+
+/// acquire_unit by every rule: invalid numbers, first use, chained units, a busy unit.
+ConditionCode acquire_in_full(std::int32_t unit_number, UnitConnection** connection) noexcept;
+
+/// acquire_unit: a connected unit of the direct part that is not busy is taken on the spot.
+inline ConditionCode acquire(std::int32_t unit_number, UnitConnection** connection) noexcept {
+  if (unit_number >= MIN_UNIT && unit_number <= MAX_DIRECT_UNIT && !run_ending.load()) {
+    DirectSlot& slot = direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
+    UnitConnection* unit = slot.connection.load();
+    bool expected = false;
+    if (unit != nullptr && slot.busy.compare_exchange_strong(expected, true)) {
+      *connection = unit;
+      return ConditionCode::success;
+    }
+  }
+  return acquire_in_full(unit_number, connection);
+}
+
+/// release_unit of an acquired unit.
+inline void release(UnitConnection& unit) noexcept {
+  std::atomic<bool>& busy = unit.unit_number <= MAX_DIRECT_UNIT
+                                ? direct_slots[static_cast<std::size_t>(unit.unit_number - MIN_UNIT)].busy
+                                : unit.busy;
+  busy.store(false, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------------------
+// The statement protocol.
+
+// Every statement runs the same steps: acquire the unit, check that the statement may use it,
+// do its work, and end through end_statement, the one place that releases the unit or routes
+// the condition a step met. Steps run while the condition is 0; the first one that meets a
+// condition stops the rest:
+//
+//   UnitConnection* unit = nullptr;
+//   ConditionCode condition = acquire(unit_number, &unit);
+//   if (condition == ConditionCode::success) condition = readable_condition(*unit);
+//   if (condition == ConditionCode::success) condition = ...the statement's work...;
+//   return end_statement(unit_number, unit, condition, branches);
+
+/// route_condition's cold part: report_io_condition with the code itself as status value; the
+/// unit is kept when it could not be had, else treated by `on_condition`.
+[[gnu::cold]] std::int32_t route_condition(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition,
+                                           const StatementBranches& branches, UnitDisposition on_condition,
+                                           const BadField* bad_field) noexcept;
+
+/// Ends a statement: releases the unit when no step met a condition and returns 0; otherwise
+/// hands the condition on to report_io_condition, which returns only when the statement's
+/// branches take it back (the run ends there otherwise). `on_condition` is what happens to the
+/// unit of a failed statement; `bad_field` says where an input conversion error lies.
+inline std::int32_t end_statement(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition,
+                                  const StatementBranches& branches,
+                                  UnitDisposition on_condition = UnitDisposition::release,
+                                  const BadField* bad_field = nullptr) noexcept {
+  if (condition == ConditionCode::success) [[likely]] {
+    release(*unit);
+    return 0;
+  }
+  return route_condition(unit_number, unit, condition, branches, on_condition, bad_field);
+}
+
+/// Whether a read statement may use the unit: 0, or the condition that refuses it.
+inline ConditionCode readable_condition(const UnitConnection& unit) noexcept {
+  if (unit.direct_access) return ConditionCode::direct_access_unit;
+  if (!unit.formatted || !unit.connected) return ConditionCode::unformatted_unit;
+  return ConditionCode::success;
+}
+
+/// Whether a write statement may use the unit: 0, or the condition that refuses it.
+inline ConditionCode writable_condition(const UnitConnection& unit) noexcept {
+  if (unit.direct_access) return ConditionCode::direct_access_unit;
+  if (!unit.formatted || !unit.connected) return ConditionCode::unformatted_unit;
+  if (unit.read_only) return ConditionCode::write_to_read_only;
+  return ConditionCode::success;
+}
+
+// ---------------------------------------------------------------------------------------
+// Steps of the read statement.
+
+/// Ends a record found in the buffer at `start` .. `line_feed`: CR and control-Z rules,
+/// cursor set to column 1 of it.
+inline ConditionCode finish_take(InputCursor& cursor, char* start, char* line_feed, char* held_end) noexcept {
+  cursor.record_start = start;
+  cursor.record_end = line_feed;
+  cursor.next_byte = line_feed + 1;
+  cursor.unread_bytes = static_cast<std::size_t>(held_end - cursor.next_byte);
+  if (cursor.record_end > cursor.record_start && cursor.record_end[-1] == '\r') --cursor.record_end;
+  ++cursor.record_count;
+  if (cursor.record_end - cursor.record_start == 1 && *cursor.record_start == '\x1a') {  // control-Z
+    return ConditionCode::end_of_file;
+  }
+  cursor.position = cursor.record_start;
+  cursor.virtual_blanks = 0;
+  return ConditionCode::success;
+}
+
+/// The part of take_record for a buffer that holds no further line end: keeps the unfinished
+/// line, reads behind it (growing the buffer for a long line) until a line end or end of data.
+ConditionCode refill_and_take(UnitConnection& unit) noexcept;
+
+/// Makes the next line of the unit its current record: 0, or end of file, read error or
+/// record too long. A line end already in the buffer is found on the spot.
+inline ConditionCode take_record(UnitConnection& unit) noexcept {
+  InputCursor& cursor = unit.formatting->input;
+  if (cursor.next_byte != nullptr && cursor.unread_bytes > 0) {
+    if (auto* line_feed = static_cast<char*>(std::memchr(cursor.next_byte, '\n', cursor.unread_bytes))) {
+      return finish_take(cursor, cursor.next_byte, line_feed, cursor.next_byte + cursor.unread_bytes);
+    }
+  }
+  return refill_and_take(unit);
+}
+
+/// Reads the fields of the current record under `layout` into `items` by walking the layout,
+/// or settles what compiled code made of the record (`compiled`; null when it read nothing): a
+/// comma sends the record to the walk, an input conversion error says in `bad_field` where it
+/// lies, and the position moves past what was read.
+ConditionCode read_fields(UnitConnection& unit, const FieldsOutcome* compiled, RecordLayout layout,
+                          std::span<const InputItem> items, BadField& bad_field) noexcept;
+
+// ---------------------------------------------------------------------------------------
+// Steps of the write statement.
+
+/// Builds the record of `items` under `layout` in the unit's area, ends it with CR LF and
+/// writes it: 0, or the condition (63 when the record went out but a value did not fit).
+ConditionCode build_and_write(UnitConnection& unit, RecordLayout layout, std::span<const OutputItem> items) noexcept;
+
+}  // namespace records::detail
