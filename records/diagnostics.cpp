@@ -102,7 +102,7 @@ void diagnose(ConditionCode code, std::span<const FormatArg> args, const BadFiel
 
 /// Signal-safe: reports a processor fault and ends the process. Files are closed by the OS;
 /// nothing of a finished record waits in memory, and the fault may lie inside the allocator.
-void on_fault(platform::FaultKind kind, std::uint32_t os_code, void* const* frames, std::size_t count) noexcept {
+void report_fault(platform::FaultKind kind, std::uint32_t os_code, void* const* frames, std::size_t count) noexcept {
   ConditionCode code = ConditionCode::other_exception;
   switch (kind) {
     case platform::FaultKind::access_violation: code = ConditionCode::access_violation; break;
@@ -234,7 +234,7 @@ bool on_console_event(std::uint32_t event) noexcept {
 void start_run() noexcept {
   platform::secure_process_boundary();
   platform::install_console_handler(on_console_event);
-  platform::install_fault_handler(on_fault);
+  platform::install_fault_handler(report_fault);
   platform::mask_float_exceptions();
 }
 

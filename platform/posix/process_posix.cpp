@@ -19,6 +19,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "platform/copy_text.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -30,17 +31,6 @@ pthread_t event_thread{};
 bool event_thread_started = false;
 bool files_unshared = false;
 FaultHandler fault_handler = nullptr;
-
-/// Copies at most `size - 1` bytes of `text` and a NUL; returns the bytes copied.
-std::size_t copy_text(const char* text, char* out, std::size_t size) noexcept {
-  std::size_t length = 0;
-  while (text[length] != '\0' && length + 1 < size) {
-    out[length] = text[length];
-    ++length;
-  }
-  out[length] = '\0';
-  return length;
-}
 
 /// Finds the loaded object whose segments hold info->pc: its name (the program's own name for
 /// the main program) and the pc relative to its load address.
@@ -137,7 +127,7 @@ FaultRegisters fault_registers(const void* context) noexcept {
 }
 
 /// Signal-safe: sorts the fault, walks the stack from the faulting frame, hands both on.
-void on_fault(int signal_number, siginfo_t* info, void* context) noexcept {
+void on_fault_signal(int signal_number, siginfo_t* info, void* context) noexcept {
   FaultKind kind = FaultKind::other;
   const FaultRegisters registers = fault_registers(context);
   const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
@@ -266,7 +256,7 @@ void install_fault_handler(FaultHandler handler) noexcept {
   ::sigaltstack(&stack, nullptr);
 
   struct sigaction action {};
-  action.sa_sigaction = on_fault;
+  action.sa_sigaction = on_fault_signal;
   action.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_RESETHAND);
   sigemptyset(&action.sa_mask);
   sigset_t faults;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "platform/copy_text.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -22,17 +23,6 @@ FaultHandler fault_handler = nullptr;
 constexpr ULONG OVERFLOW_RESERVE = 64 * 1024;
 /// Status of a process ended by control-C, as the console itself reports it.
 constexpr std::uint32_t CONTROL_C_EXIT_STATUS = 0xC000013Au;
-
-/// Copies at most `size - 1` bytes of `text` and a NUL; returns the bytes copied.
-std::size_t copy_text(const char* text, char* out, std::size_t size) noexcept {
-  std::size_t length = 0;
-  while (text[length] != '\0' && length + 1 < size) {
-    out[length] = text[length];
-    ++length;
-  }
-  out[length] = '\0';
-  return length;
-}
 
 /// Runs on the thread the OS starts for each console event. Events 0 to 2 (control-C,
 /// control-BREAK, window closed) are numbered as the diagnostics number them.

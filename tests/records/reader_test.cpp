@@ -776,9 +776,8 @@ TEST_F(ReadConditionsDeathTest, ConversionErrorNamesRecordColumnsAndText) {
   }
 }
 
-// A conversion error taken by an error branch must not leave its context line behind for a
-// later, unrelated diagnostic. Fails today (issue 3): reader.cpp note_bad_field sets the note
-// before report_io_condition decides to be silent, and nothing clears it.
+// A conversion error taken back by an error branch leaves nothing behind for a later,
+// unrelated diagnostic: its bad field line goes only with its own condition.
 TEST_F(ReadConditionsDeathTest, ContextLineBelongsOnlyToItsOwnConversionError) {
   connect_input("x1\n");
   std::int32_t number = 0;
