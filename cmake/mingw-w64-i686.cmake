@@ -1,5 +1,5 @@
 # Cross build for 32-bit Windows with Debian's mingw-w64 (posix thread model, which
-# std::thread needs). Built but not run: the test machines have no 32-bit wine.
+# std::thread needs). The programs run under the 32-bit wine; see scripts/run-windows-tests.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(KORV_MINGW_TRIPLE i686-w64-mingw32)

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "platform/platform.h"
+#include "records/diagnostics.h"
 #include "tests/support/traceback_text.h"
 
 namespace {
@@ -96,12 +98,19 @@ struct RunResult {
   std::string error_stream;
 };
 
-/// Runs the program in `directory` with standard error sent to a file beside it.
-RunResult run_program(const ScratchDirectory& directory) {
-  const std::string error_path = directory.path() + ".stderr";
+/// A started program: its process and the file that takes its standard error.
+struct ChildRun {
+  HANDLE process = nullptr;
+  std::string error_path;
+};
+
+/// Starts the program in `directory` with standard error sent to a file beside it. The child
+/// shares this process's console, when there is one.
+ChildRun start_program(const ScratchDirectory& directory) {
+  ChildRun child{nullptr, directory.path() + ".stderr"};
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const HANDLE error_file = ::CreateFileA(error_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE error_file = ::CreateFileA(child.error_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_NE(error_file, INVALID_HANDLE_VALUE);
   const HANDLE nothing = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                        &inherit, OPEN_EXISTING, 0, nullptr);
@@ -113,22 +122,33 @@ RunResult run_program(const ScratchDirectory& directory) {
   startup.hStdError = error_file;
   PROCESS_INFORMATION process{};
   std::string command = "\"" + program_path() + "\"";
-  RunResult result{0xFFFFFFFFu, {}};
   if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, directory.path().c_str(), &startup,
                        &process)) {
-    EXPECT_EQ(::WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
-    ::GetExitCodeProcess(process.hProcess, &result.exit_status);
     ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    child.process = process.hProcess;
   } else {
     ADD_FAILURE() << "CreateProcess failed for " << command << " with " << ::GetLastError();
   }
   ::CloseHandle(nothing);
   ::CloseHandle(error_file);
-  result.error_stream = read_file(error_path);
-  ::DeleteFileA(error_path.c_str());
+  return child;
+}
+
+/// Waits for a started program to end; its exit status and standard error.
+RunResult wait_for_program(const ChildRun& child) {
+  RunResult result{0xFFFFFFFFu, {}};
+  if (child.process != nullptr) {
+    EXPECT_EQ(::WaitForSingleObject(child.process, 120000), WAIT_OBJECT_0);
+    ::GetExitCodeProcess(child.process, &result.exit_status);
+    ::CloseHandle(child.process);
+  }
+  result.error_stream = read_file(child.error_path);
+  ::DeleteFileA(child.error_path.c_str());
   return result;
 }
+
+/// Runs the program in `directory` to its end.
+RunResult run_program(const ScratchDirectory& directory) { return wait_for_program(start_program(directory)); }
 
 /// The system's text for `error` up to its first line end.
 std::string system_text(DWORD error) {
@@ -230,6 +250,96 @@ TEST(WindowsRun, MissingOutputIsCreatedEmpty) {
   EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)), "");
 }
 
+/// Ignores every console event, so that an event sent to the whole console reaches the
+/// program without ending the test that sent it.
+BOOL WINAPI ignore_console_event(DWORD) noexcept { return TRUE; }
+
+/// True when this process has a console that the programs it starts share.
+bool has_console() {
+  DWORD processes[4];
+  return ::GetConsoleProcessList(processes, 4) > 0;
+}
+
+std::uint64_t file_size(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+// ctest runs this suite under a pseudo-terminal, which gives wine's processes a console.
+TEST(WindowsConsoleControlC, EndsTheRunWithItsStatusAndKeepsTheLeadingRecords) {
+  if (!has_console()) GTEST_SKIP() << "no console to send control-C through: run it under a pseudo-terminal";
+  // Each record has its own frequency, so that a lost, torn or repeated record shows.
+  constexpr std::size_t RECORDS = 400000;
+  std::string input;
+  input.reserve(RECORDS * 68);
+  for (std::size_t n = 0; n < RECORDS; ++n) {
+    input += input_record("3", "1", "2", "1", "0", 'E', std::to_string(n).c_str());
+  }
+  ScratchDirectory complete;
+  write_file(complete.at(INPUT_NAME), input);
+  ASSERT_EQ(run_program(complete).exit_status, 0u);
+  const std::string full_output = read_file(complete.at(OUTPUT_NAME));
+  ASSERT_EQ(full_output.size(), RECORDS * 68);
+
+  ASSERT_TRUE(::SetConsoleCtrlHandler(ignore_console_event, TRUE));
+  // A run that ends before the event arrives shows nothing: it is tried again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ScratchDirectory directory;
+    write_file(directory.at(INPUT_NAME), input);
+    const ChildRun child = start_program(directory);
+    while (file_size(directory.at(OUTPUT_NAME)) < 1000 * 68 && child.process != nullptr &&
+           ::WaitForSingleObject(child.process, 1) == WAIT_TIMEOUT) {
+    }
+    const BOOL sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    const DWORD send_error = ::GetLastError();
+    const RunResult run = wait_for_program(child);
+    ASSERT_TRUE(sent) << "GenerateConsoleCtrlEvent failed with " << send_error;
+    const std::string output = read_file(directory.at(OUTPUT_NAME));
+    if (run.exit_status == 0 && output == full_output) continue;
+    ::SetConsoleCtrlHandler(ignore_console_event, FALSE);
+    EXPECT_EQ(run.exit_status, 0xC000013Au);
+    EXPECT_EQ(run.error_stream, "korv2dunta: error (200): program aborting due to control-C event\r\n");
+    EXPECT_EQ(output.size() % 68, 0u) << output.size();
+    EXPECT_GE(output.size(), 1000u * 68);
+    EXPECT_LT(output.size(), full_output.size());
+    EXPECT_TRUE(output == full_output.substr(0, output.size())) << "not the leading records of a full run";
+    return;
+  }
+  ::SetConsoleCtrlHandler(ignore_console_event, FALSE);
+  FAIL() << "every run ended before control-C arrived";
+}
+
+/// Hands console event `event` to this process as the system does: a new thread runs the
+/// system's dispatch routine, which calls the registered handlers, newest first.
+void deliver_console_event(DWORD event) {
+  const HMODULE kernelbase = ::GetModuleHandleA("kernelbase.dll");
+  const FARPROC dispatch = kernelbase != nullptr ? ::GetProcAddress(kernelbase, "CtrlRoutine") : nullptr;
+  if (dispatch == nullptr) return;
+  const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)()>(dispatch));
+  const HANDLE thread =
+      ::CreateThread(nullptr, 0, routine, reinterpret_cast<void*>(static_cast<ULONG_PTR>(event)), 0, nullptr);
+  if (thread != nullptr) ::WaitForSingleObject(thread, 60000);
+}
+
+// wine cannot send control-BREAK to a process group, nor window-CLOSE at all: the program's
+// own handler, registered as at start-up, gets them from the system's dispatch routine. (A death
+// test reads the child's standard error as text, so each CR LF arrives as a line feed.)
+TEST(WindowsConsoleHandlerDeathTest, BreakAndCloseEndTheRunWithTheirStatusAndNotice) {
+  EXPECT_EXIT(
+      {
+        records::start_run();
+        deliver_console_event(CTRL_BREAK_EVENT);
+      },
+      ::testing::ExitedWithCode(1), "^korv2dunta: error \\(200\\): program aborting due to control-BREAK event\n$");
+  EXPECT_EXIT(
+      {
+        records::start_run();
+        deliver_console_event(CTRL_CLOSE_EVENT);
+      },
+      ::testing::ExitedWithCode(2), "^korv2dunta: error \\(200\\): program aborting due to window-CLOSE event\n$");
+}
+
 /// Reports the fault's kind, OS code, frame count and innermost module, then ends the
 /// process with 100 + the kind, as the real handler ends it with the catalog code.
 void report_fault(platform::FaultKind kind, std::uint32_t os_code, void* const* frames, std::size_t count) noexcept {
@@ -271,6 +381,20 @@ TEST(WindowsFaultDeathTest, IntegerDivideByZero) {
         zero = one / zero;
       },
       ::testing::ExitedWithCode(101), "^fault 1 code C0000094 module windows_e2e_test.exe frames many\n$");
+}
+
+// The program's own handler, installed as at start-up: the condition line, the traceback's
+// title line and a first row in the faulting module (CR LF read as a line feed, as above).
+TEST(WindowsFaultDeathTest, ProgramHandlerPrintsConditionAndTracebackRows) {
+  const std::string expected =
+      "^korv2dunta: severe \\(157\\): Program Exception - access violation\n" + TRACEBACK_HEADER +
+      "windows_e2e_test\\.  \\w\\w\\w\\w\\w\\w\\w\\w  Unknown               Unknown  Unknown\n";
+  EXPECT_EXIT(
+      {
+        records::start_run();
+        *null_pointer = 1;
+      },
+      ::testing::ExitedWithCode(static_cast<int>(0xC000009Du)), expected);
 }
 
 /// True under wine, whose ntdll exports its version.
