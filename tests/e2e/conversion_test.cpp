@@ -63,8 +63,7 @@ void expect_error_output(const std::string& actual, std::string expected, const 
 
 /// The diagnostic line of an invalid input field, then the traceback marker.
 std::string input_conversion_diagnostic() {
-  return "korv2dunta: severe (64): input conversion error, unit 55, file {dir}/KORV-data-E-sept08.txt\r\n"
-         "{traceback}\n";
+  return severe_line(64, "input conversion error", 55, "{dir}/" + INPUT_NAME) + "{traceback}\n";
 }
 
 /// The line every error case puts before its bad line (the worked E example) and its record.
@@ -73,7 +72,8 @@ const std::string GOOD_RECORD = dunta_record({.frequency = " 12345.67800", .firs
 
 // ---------------------------------------------------------------------------------------------
 // Golden cases: input, earlier output, expected output, exit status and standard error, all
-// written by hand.
+// written by hand. Among them how a run leaves the output file: created or emptied when
+// nothing is kept, cut after this run's first record, unchanged when the run fails before it.
 
 class ConversionGolden : public ::testing::TestWithParam<const char*> {};
 

@@ -203,8 +203,6 @@ class ProgramTest : public ::testing::Test {
 class Connect : public ProgramTest {};
 /// Two runs in one directory.
 class Sharing : public ProgramTest {};
-/// The traceback after a severe diagnostic.
-class Traceback : public ProgramTest {};
 
 // ---------------------------------------------------------------------------------------
 // Connect
@@ -265,14 +263,14 @@ TEST_F(Connect, LongCurrentDirectoryQuotesBareName) {
     char fill;
     bool full_path_quoted;
   };
-  const std::size_t name_length = std::string_view(INPUT_NAME).size();
+  const std::size_t name_length = INPUT_NAME.size();
   const std::size_t longest_full = 255 - 1 - name_length;  // 232
   if (scratch_.path().size() + 2 > longest_full) GTEST_SKIP() << "the scratch directory's path is already too long";
   for (const Case& test : {Case{longest_full, 'a', true}, Case{longest_full + 1, 'b', false}, Case{300, 'c', false},
                            Case{1000, 'd', false}}) {
     SCOPED_TRACE("current directory of " + std::to_string(test.cwd_length) + " characters");
     const std::string directory = make_directory_of_length(scratch_.path(), test.cwd_length, test.fill);
-    const std::string quoted = test.full_path_quoted ? directory + "/" + INPUT_NAME : std::string(INPUT_NAME);
+    const std::string quoted = test.full_path_quoted ? directory + "/" + INPUT_NAME : INPUT_NAME;
     const RunResult result = run({}, directory);
     EXPECT_EQ(result.exit_status, 29);
     expect_severe_report(result.error_output, severe_line(29, "file not found", 55, quoted));
@@ -470,7 +468,7 @@ INSTANTIATE_TEST_SUITE_P(, ConsoleEvents,
 // ---------------------------------------------------------------------------------------
 // Traceback
 
-TEST_F(Traceback, RowShapeRecognised) {
+TEST(Traceback, RowShapeRecognised) {
   // The row check itself, on rows laid out by the C library and on near misses.
   char row[160];
   std::snprintf(row, sizeof row, "%-17.17s  %8.8lX  %-17.17s  %10.10s  %s\n", "korv2dunta", 0x350DUL, "Unknown",
