@@ -6,9 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,17 +48,8 @@ class LayoutTest : public test_support::ScratchDirectoryTest {
  protected:
   void SetUp() override { ScratchDirectoryTest::SetUp(); }
 
-  static std::string slurp(std::string_view name) {
-    std::ifstream in(std::string(name), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
-  static void put(std::string_view name, const std::string& bytes) {
-    std::ofstream(std::string(name), std::ios::binary) << bytes;
-  }
-  static void connect_input(const std::string& bytes) {
-    put(INPUT_FILE_NAME, bytes);
+  void connect_input(const std::string& bytes) {
+    scratch_.write(INPUT_FILE_NAME, bytes);
     ASSERT_EQ(records::connect_unit({INPUT_UNIT, INPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::old},
                                     ERROR_BRANCH),
               0);
@@ -71,7 +60,7 @@ class LayoutTest : public test_support::ScratchDirectoryTest {
                               ERROR_BRANCH),
         0);
   }
-  std::string input_path() const { return full_path(std::string(INPUT_FILE_NAME)); }
+  std::string input_path() const { return scratch_.file(INPUT_FILE_NAME); }
 };
 
 // ---- the input layout ----------------------------------------------------------------------
@@ -361,7 +350,7 @@ std::string e_record_bytes() {
 TEST_F(OutputLayout, ERecordByteForByte) {
   connect_output();
   write_output_record(converted_e_record());
-  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), e_record_bytes());
+  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), e_record_bytes());
 }
 
 TEST_F(OutputLayout, EveryFieldInItsColumns) {
@@ -389,7 +378,7 @@ TEST_F(OutputLayout, EveryFieldInItsColumns) {
   place(expected, 50, "9");
   place(expected, 54, "-999");
   place(expected, 61, "ABCDEF");
-  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), expected + "\r\n");
+  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), expected + "\r\n");
 }
 
 TEST_F(OutputLayout, EveryRecordIs68BytesWithBlankGaps) {
@@ -399,7 +388,7 @@ TEST_F(OutputLayout, EveryRecordIs68BytesWithBlankGaps) {
     record.first.a = i;
     write_output_record(record);
   }
-  const std::string file = slurp(OUTPUT_FILE_NAME);
+  const std::string file = scratch_.read(OUTPUT_FILE_NAME);
   ASSERT_EQ(file.size(), 3u * 68u);
   for (std::size_t at = 0; at < file.size(); at += 68) {
     EXPECT_EQ(file.substr(at + 66, 2), "\r\n");
@@ -428,7 +417,7 @@ TEST_F(OutputLayout, ValuesTooWideAreAsterisksAndNothingIsSaid) {
   place(first_bytes, 28, "**");
   std::string second_bytes = e_record_bytes();
   place(second_bytes, 1, "************");
-  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), first_bytes + second_bytes + e_record_bytes());
+  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), first_bytes + second_bytes + e_record_bytes());
 }
 
 TEST_F(OutputLayout, FrequencyRoundingToZeroHasNoSign) {
@@ -440,7 +429,7 @@ TEST_F(OutputLayout, FrequencyRoundingToZeroHasNoSign) {
   }
   std::string zero = e_record_bytes();
   place(zero, 1, "     0.00000");
-  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), zero + zero + zero);
+  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), zero + zero + zero);
 }
 
 TEST_F(OutputLayout, ZeroByteSignsLandAsZeroBytes) {
@@ -453,16 +442,16 @@ TEST_F(OutputLayout, ZeroByteSignsLandAsZeroBytes) {
   std::string expected = e_record_bytes();
   expected[25] = '\0';
   expected[43] = '\0';
-  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), expected);
+  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), expected);
 }
 
 TEST_F(OutputLayout, LongerOldFileIsCutAfterTheFirstRecord) {
-  put(OUTPUT_FILE_NAME, std::string(5000, 'o'));
+  scratch_.write(OUTPUT_FILE_NAME, std::string(5000, 'o'));
   connect_output();
   write_output_record(converted_e_record());
-  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), e_record_bytes());
+  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), e_record_bytes());
   write_output_record(converted_e_record());
-  EXPECT_EQ(slurp(OUTPUT_FILE_NAME), e_record_bytes() + e_record_bytes());
+  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), e_record_bytes() + e_record_bytes());
 }
 
 // ---- both layouts in a run -----------------------------------------------------------------
@@ -471,9 +460,9 @@ using ConversionRun = LayoutTest;
 using ConversionRunDeathTest = LayoutTest;
 
 TEST_F(ConversionRun, LinesAfterControlZAreNeverReached) {
-  put(INPUT_FILE_NAME, example_line() + "\r\n\x1a\r\n" + example_line() + "\r\n");
+  scratch_.write(INPUT_FILE_NAME, example_line() + "\r\n\x1a\r\n" + example_line() + "\r\n");
   convert_line_list();
-  const std::string output = slurp(OUTPUT_FILE_NAME);
+  const std::string output = scratch_.read(OUTPUT_FILE_NAME);
   ASSERT_EQ(output.size(), 68u);
   EXPECT_EQ(output.substr(0, 12), " 12345.67800");
 }
@@ -482,13 +471,14 @@ TEST_F(ConversionRunDeathTest, EarlierRecordsReachTheFileBeforeABadField) {
   KORV_SKIP_DEATH_TEST_ON_WINDOWS();
   std::string bad = example_line();
   place(bad, 21, " x1");
-  put(INPUT_FILE_NAME, example_line() + "\r\n" + example_line() + "\r\n" + bad + "\r\n" + example_line() + "\r\n");
+  scratch_.write(INPUT_FILE_NAME,
+                 example_line() + "\r\n" + example_line() + "\r\n" + bad + "\r\n" + example_line() + "\r\n");
   EXPECT_EXIT(convert_line_list(),
               ::testing::ExitedWithCode(test_support::exit_status_of(records::ConditionCode::input_conversion)),
               "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
                   test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK +
                   "korv2dunta: record 3, columns 21-23: \" x1\"\n$");
-  const std::string output = slurp(OUTPUT_FILE_NAME);
+  const std::string output = scratch_.read(OUTPUT_FILE_NAME);
   ASSERT_EQ(output.size(), 2u * 68u);
   EXPECT_EQ(output.substr(0, 68), output.substr(68));
   EXPECT_EQ(output.substr(0, 12), " 12345.67800");

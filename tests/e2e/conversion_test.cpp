@@ -8,72 +8,41 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "run_support.h"
+#include "tests/support/files.h"
+#include "tests/support/lines.h"
 #include "tests/support/traceback_text.h"
 
+namespace e2e {
 namespace {
 
-using e2e::RunOptions;
-using e2e::RunResult;
-using e2e::ScratchDir;
-using test_support::TRACEBACK_HEADER;
-
-constexpr const char* INPUT_NAME = "KORV-data-E-sept08.txt";
-constexpr const char* OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
-/// Bytes of one output record: 66 columns, CR, LF.
-constexpr std::size_t RECORD_BYTES = 68;
-/// Most traceback rows a diagnostic may carry.
-constexpr std::size_t MAX_TRACEBACK_ROWS = 20;
+using namespace test_support;
 
 /// Longest a small run may take before it counts as hung.
 constexpr std::chrono::milliseconds SMALL_RUN_LIMIT{20000};
 
-/// The whole content of a file; throws when it cannot be read.
-std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+/// A file of a hand-written golden case (tests/data/`name`).
+std::string golden_path(const std::string& name, const std::string& file) {
+  return std::string(source_dir()) + "/tests/data/" + name + "/" + file;
 }
 
-/// The hand-written golden cases.
-std::string data_dir() { return std::string(e2e::source_dir()) + "/tests/data"; }
-
-/// The directory as the program resolves its current directory (symbolic links followed).
-std::string physical_path(const ScratchDir& scratch) { return std::filesystem::canonical(scratch.path()).string(); }
+/// A file every golden case has; throws when it is missing.
+std::string golden_file(const std::string& name, const std::string& file) {
+  const std::string path = golden_path(name, file);
+  std::optional<std::string> bytes = read_bytes(path);
+  if (!bytes) throw std::runtime_error("cannot read " + path);
+  return *std::move(bytes);
+}
 
 /// Runs the program in the directory; a run that outlives its limit is killed and fails.
-RunResult run_in(const ScratchDir& scratch, RunOptions options = {}) {
+RunResult run_in(const ScratchDirectory& scratch, RunOptions options = {}) {
   if (options.time_limit.count() == 0) options.time_limit = SMALL_RUN_LIMIT;
-  return e2e::run_program(scratch.path(), options);
-}
-
-/// Checks a traceback: the fixed header, then 1 to 20 frame rows in the row format.
-void expect_traceback(const std::string& traceback) {
-  const std::string& header = TRACEBACK_HEADER;
-  ASSERT_GE(traceback.size(), header.size()) << traceback;
-  EXPECT_EQ(traceback.substr(0, header.size()), header);
-  std::size_t rows = 0;
-  std::size_t at = header.size();
-  while (at < traceback.size()) {
-    const std::size_t end = traceback.find('\n', at);
-    ASSERT_NE(end, std::string::npos) << "unterminated traceback row: " << traceback.substr(at);
-    const std::string line = traceback.substr(at, end - at);
-    EXPECT_TRUE(e2e::is_traceback_row(line + "\n")) << "traceback row: \"" << line << "\"";
-    ++rows;
-    at = end + 1;
-  }
-  EXPECT_GE(rows, 1u) << traceback;
-  EXPECT_LE(rows, MAX_TRACEBACK_ROWS) << traceback;
+  return run_program(scratch.path(), options);
 }
 
 /// Checks standard error against `expected`, in which "{dir}" stands for the run's directory and
@@ -89,56 +58,42 @@ void expect_error_output(const std::string& actual, std::string expected, const 
     EXPECT_EQ(actual, expected);
     return;
   }
-  const std::string before = expected.substr(0, at);
-  const std::string after = expected.substr(at + marker.size());
-  ASSERT_GE(actual.size(), before.size() + after.size()) << actual;
-  EXPECT_EQ(actual.substr(0, before.size()), before);
-  EXPECT_EQ(actual.substr(actual.size() - after.size()), after);
-  expect_traceback(actual.substr(before.size(), actual.size() - before.size() - after.size()));
+  expect_severe_report(actual, expected.substr(0, at), expected.substr(at + marker.size()));
 }
 
 /// The diagnostic line of an invalid input field, then the traceback marker.
 std::string input_conversion_diagnostic() {
-  return "korv2dunta: severe (64): input conversion error, unit 55, file {dir}/KORV-data-E-sept08.txt\r\n"
-         "{traceback}\n";
-}
-
-/// One KORV line of 66 columns from the texts of its seven fields; skipped columns are blank.
-std::string korv_line(const std::string& first_a, const std::string& first_b, const std::string& second_a,
-                      const std::string& second_b, const std::string& digit, const std::string& species,
-                      const std::string& freq) {
-  std::string line = std::string(6, ' ') + first_a + std::string(3, ' ') + first_b + " " + second_a +
-                     std::string(3, ' ') + second_b + std::string(3, ' ') + digit + std::string(4, ' ') + species +
-                     std::string(24, ' ') + freq;
-  if (line.size() != 66) throw std::logic_error("field text of the wrong width: " + line);
-  return line;
+  return severe_line(64, "input conversion error", 55, "{dir}/" + INPUT_NAME) + "{traceback}\n";
 }
 
 /// The line every error case puts before its bad line (the worked E example) and its record.
-const std::string GOOD_LINE = korv_line(" 3", "  1", " 2", "  1", "0", "E", " 12.345678") + "\r\n";
-const std::string GOOD_RECORD = " 12345.67800 0   3    1     4  0   2    1     3  1   1005         \r\n";
+const std::string GOOD_LINE = korv_line({}) + "\r\n";
+const std::string GOOD_RECORD = dunta_record({.frequency = " 12345.67800", .first = {3, 1}, .second = {2, 1}});
 
 // ---------------------------------------------------------------------------------------------
 // Golden cases: input, earlier output, expected output, exit status and standard error, all
-// written by hand.
+// written by hand. Among them how a run leaves the output file: created or emptied when
+// nothing is kept, cut after this run's first record, unchanged when the run fails before it.
 
 class ConversionGolden : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ConversionGolden, OutputStatusAndDiagnosticMatch) {
-  const std::string dir = data_dir() + "/" + GetParam();
-  const std::string input = read_bytes(dir + "/input.txt");
-  ScratchDir scratch;
+  const std::string name = GetParam();
+  const std::string input = golden_file(name, "input.txt");
+  ScratchDirectory scratch;
   scratch.write(INPUT_NAME, input);
-  if (std::filesystem::exists(dir + "/prior.txt")) scratch.write(OUTPUT_NAME, read_bytes(dir + "/prior.txt"));
+  if (const std::optional<std::string> prior = read_bytes(golden_path(name, "prior.txt"))) {
+    scratch.write(OUTPUT_NAME, *prior);
+  }
 
   const RunResult run = run_in(scratch);
 
   ASSERT_FALSE(run.timed_out);
   EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.exit_status, std::stoi(read_bytes(dir + "/status.txt")));
-  expect_error_output(run.error_output, read_bytes(dir + "/stderr.txt"), physical_path(scratch));
+  EXPECT_EQ(run.exit_status, std::stoi(golden_file(name, "status.txt")));
+  expect_error_output(run.error_output, golden_file(name, "stderr.txt"), scratch.path());
   ASSERT_TRUE(scratch.exists(OUTPUT_NAME));
-  EXPECT_EQ(scratch.read(OUTPUT_NAME), read_bytes(dir + "/expected.txt"));
+  EXPECT_EQ(scratch.read(OUTPUT_NAME), golden_file(name, "expected.txt"));
   EXPECT_EQ(scratch.read(INPUT_NAME), input) << "the input file must never change";
 }
 
@@ -146,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConversionGolden,
                          ::testing::Values("examples", "mixed_symmetry", "existing_output_cut", "bad_field_first_line",
                                            "bad_field_late_line", "bad_field_escaped", "overflow_columns",
                                            "zero_and_negative", "infinity_nan", "line_ends", "control_z_ends_input",
-                                           "label_forms", "nothing_kept_empties_output", "empty_input_empties_output"),
+                                           "label_forms", "nothing_kept_empties_output", "empty_input_empties_output",
+                                           "empty_input_creates_output"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 // ---------------------------------------------------------------------------------------------
@@ -166,30 +122,26 @@ std::string with_byte(const std::string& before, char byte, const std::string& a
 
 /// One case per kind of invalid text, in every numeric field of the layout.
 std::vector<BadFieldCase> bad_field_cases() {
-  const auto line = [](const std::string& a1, const std::string& b1, const std::string& a2, const std::string& b2,
-                       const std::string& digit,
-                       const std::string& freq) { return korv_line(a1, b1, a2, b2, digit, "E", freq); };
-  const std::string f = " 12.345678";
+  // Each case changes one field of the worked E example.
   return {
-      {"LetterInFirstA", line("1a", "  1", " 2", "  1", "0", f), "columns 7-8: \"1a\""},
-      {"PointInFirstB", line(" 3", "1.0", " 2", "  1", "0", f), "columns 12-14: \"1.0\""},
-      {"SecondSignInSecondA", line(" 3", "  1", "+-", "  1", "0", f), "columns 16-17: \"+-\""},
-      {"TrailingMinusInSecondB", line(" 3", "  1", " 2", " 3-", "0", f), "columns 21-23: \" 3-\""},
-      {"UnderscoreInDigit", line(" 3", "  1", " 2", "  1", "_", f), "columns 27-27: \"_\""},
-      {"CarriageReturnInsideIntegerField", line(" \r", "  1", " 2", "  1", "0", f), "columns 7-8: \" \\x0D\""},
-      {"BlanksAfterInfinity", line(" 3", "  1", " 2", "  1", "0", "Infinity  "), "columns 57-66: \"Infinity  \""},
-      {"SignedNaN", line(" 3", "  1", " 2", "  1", "0", "      -NaN"), "columns 57-66: \"      -NaN\""},
-      {"SecondDecimalPoint", line(" 3", "  1", " 2", "  1", "0", "    12.3.4"), "columns 57-66: \"    12.3.4\""},
-      {"ValueTooLarge", line(" 3", "  1", " 2", "  1", "0", "     1E400"), "columns 57-66: \"     1E400\""},
-      {"FiveDigitExponent", line(" 3", "  1", " 2", "  1", "0", "   1E12345"), "columns 57-66: \"   1E12345\""},
-      {"PointInExponent", line(" 3", "  1", " 2", "  1", "0", "  1.0E+2.5"), "columns 57-66: \"  1.0E+2.5\""},
-      {"UnderscoreInReal", line(" 3", "  1", " 2", "  1", "0", "    12_345"), "columns 57-66: \"    12_345\""},
-      {"NulInReal", line(" 3", "  1", " 2", "  1", "0", with_byte("   12", '\0', "3456")),
-       "columns 57-66: \"   12\\x003456\""},
-      {"HighByteInReal", line(" 3", "  1", " 2", "  1", "0", with_byte("   12", '\x85', "3456")),
+      {"LetterInFirstA", korv_line({.first_a = "1a"}), "columns 7-8: \"1a\""},
+      {"PointInFirstB", korv_line({.first_b = "1.0"}), "columns 12-14: \"1.0\""},
+      {"SecondSignInSecondA", korv_line({.second_a = "+-"}), "columns 16-17: \"+-\""},
+      {"TrailingMinusInSecondB", korv_line({.second_b = " 3-"}), "columns 21-23: \" 3-\""},
+      {"UnderscoreInDigit", korv_line({.digit = "_"}), "columns 27-27: \"_\""},
+      {"CarriageReturnInsideIntegerField", korv_line({.first_a = " \r"}), "columns 7-8: \" \\x0D\""},
+      {"BlanksAfterInfinity", korv_line({.frequency = "Infinity  "}), "columns 57-66: \"Infinity  \""},
+      {"SignedNaN", korv_line({.frequency = "      -NaN"}), "columns 57-66: \"      -NaN\""},
+      {"SecondDecimalPoint", korv_line({.frequency = "    12.3.4"}), "columns 57-66: \"    12.3.4\""},
+      {"ValueTooLarge", korv_line({.frequency = "     1E400"}), "columns 57-66: \"     1E400\""},
+      {"FiveDigitExponent", korv_line({.frequency = "   1E12345"}), "columns 57-66: \"   1E12345\""},
+      {"PointInExponent", korv_line({.frequency = "  1.0E+2.5"}), "columns 57-66: \"  1.0E+2.5\""},
+      {"UnderscoreInReal", korv_line({.frequency = "    12_345"}), "columns 57-66: \"    12_345\""},
+      {"NulInReal", korv_line({.frequency = with_byte("   12", '\0', "3456")}), "columns 57-66: \"   12\\x003456\""},
+      {"HighByteInReal", korv_line({.frequency = with_byte("   12", '\x85', "3456")}),
        "columns 57-66: \"   12\\x853456\""},
-      {"TabAfterDigitsInReal", line(" 3", "  1", " 2", "  1", "0", "  12\t34567"), "columns 57-66: \"  12\\x0934567\""},
-      {"QuoteAndBackslash", line(" 3", "\"\\1", " 2", "  1", "0", f), "columns 12-14: \"\\\"\\\\1\""},
+      {"TabAfterDigitsInReal", korv_line({.frequency = "  12\t34567"}), "columns 57-66: \"  12\\x0934567\""},
+      {"QuoteAndBackslash", korv_line({.first_b = "\"\\1"}), "columns 12-14: \"\\\"\\\\1\""},
   };
 }
 
@@ -200,7 +152,7 @@ class ConversionBadField : public ::testing::TestWithParam<BadFieldCase> {};
 
 TEST_P(ConversionBadField, EndsRunAfterEarlierRecords) {
   const BadFieldCase& bad = GetParam();
-  ScratchDir scratch;
+  ScratchDirectory scratch;
   // The line after the bad one would be kept if the run went on.
   scratch.write(INPUT_NAME, GOOD_LINE + bad.line + "\r\n" + GOOD_LINE);
 
@@ -210,7 +162,7 @@ TEST_P(ConversionBadField, EndsRunAfterEarlierRecords) {
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exit_status, 64) << "low 8 bits of 0xC0000040";
   expect_error_output(run.error_output, input_conversion_diagnostic() + "korv2dunta: record 2, " + bad.context + "\n",
-                      physical_path(scratch));
+                      scratch.path());
   EXPECT_EQ(scratch.read(OUTPUT_NAME), GOOD_RECORD);
 }
 
@@ -219,31 +171,17 @@ INSTANTIATE_TEST_SUITE_P(Fields, ConversionBadField, ::testing::ValuesIn(bad_fie
                            return std::string(info.param.name);
                          });
 
-TEST(ConversionErrors, MissingInputIsFileNotFoundAndCreatesNothing) {
-  ScratchDir scratch;
-
-  const RunResult run = run_in(scratch);
-
-  ASSERT_FALSE(run.timed_out);
-  EXPECT_EQ(run.exit_status, 29) << "low 8 bits of 0xC000001D";
-  expect_error_output(run.error_output,
-                      "korv2dunta: severe (29): file not found, unit 55, file {dir}/KORV-data-E-sept08.txt\r\n"
-                      "{traceback}\n",
-                      physical_path(scratch));
-  EXPECT_FALSE(scratch.exists(INPUT_NAME));
-  EXPECT_FALSE(scratch.exists(OUTPUT_NAME));
-}
-
 TEST(ConversionLongLines, LinesLongerThanTheBufferAreReadWholeAndCounted) {
   // 20 000 and 9 000 bytes: each needs the 8192-byte buffer to grow, and the bytes after
   // column 66 must neither reach a field nor shift the next line.
   std::string tail;
   for (std::size_t i = 0; tail.size() < 20000; ++i) tail += "x9,-. " + std::to_string(i);
-  const std::string long_kept = korv_line(" 5", "  5", " 4", "  4", "1", "A", "   0.25000") + tail + "\n";
+  // Fields in column order: first.a, first.b, second.a, second.b, digit, species, frequency.
+  const std::string long_kept = korv_line({" 5", "  5", " 4", "  4", "1", "A", "   0.25000"}) + tail + "\n";
   const std::string long_dropped =
-      korv_line(" 1", "  1", " 1", "  1", "1", "e", "   0.25000") + std::string(9000, ' ') + "\r\n";
-  const std::string bad = korv_line("?1", "  1", " 1", "  1", "1", "E", "   0.25000") + "\r\n";
-  ScratchDir scratch;
+      korv_line({" 1", "  1", " 1", "  1", "1", "e", "   0.25000"}) + std::string(9000, ' ') + "\r\n";
+  const std::string bad = korv_line({"?1", "  1", " 1", "  1", "1", "E", "   0.25000"}) + "\r\n";
+  ScratchDirectory scratch;
   scratch.write(INPUT_NAME, GOOD_LINE + long_kept + long_dropped + bad + GOOD_LINE);
 
   const RunResult run = run_in(scratch);
@@ -251,9 +189,8 @@ TEST(ConversionLongLines, LinesLongerThanTheBufferAreReadWholeAndCounted) {
   ASSERT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_status, 64);
   expect_error_output(run.error_output, input_conversion_diagnostic() + "korv2dunta: record 4, columns 7-8: \"?1\"\n",
-                      physical_path(scratch));
-  EXPECT_EQ(scratch.read(OUTPUT_NAME),
-            GOOD_RECORD + "   250.00000 0   5    5  -  6  0   4    4  +  5  1   1005         \r\n");
+                      scratch.path());
+  EXPECT_EQ(scratch.read(OUTPUT_NAME), GOOD_RECORD + dunta_record({"   250.00000", {5, 5}, '-', {4, 4}, '+'}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -284,18 +221,6 @@ class SplitMix64 {
   std::uint64_t state_;
 };
 
-/// `text` right-aligned in `width` columns.
-std::string right_aligned(const std::string& text, std::size_t width) {
-  if (text.size() > width) throw std::logic_error("text wider than its field: " + text);
-  return std::string(width - text.size(), ' ') + text;
-}
-
-/// An integer as the output shows it: right-aligned, asterisks when it does not fit.
-std::string integer_columns(std::int64_t value, std::size_t width) {
-  const std::string text = std::to_string(value);
-  return text.size() > width ? std::string(width, '*') : right_aligned(text, width);
-}
-
 /// A frequency given exactly in units of 10^-5 as the 12 output columns with 5 decimals.
 std::string frequency_columns(std::int64_t units) {
   const std::uint64_t magnitude = units < 0 ? 0 - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
@@ -311,12 +236,6 @@ char parity_sign(std::int64_t a, std::int64_t b) {
   if (a - b != 0 && a - b + 1 != 0) return ' ';
   return a % 2 == 0 ? '+' : '-';
 }
-
-/// The labels of one state as generated.
-struct State {
-  std::int64_t a = 0;
-  std::int64_t b = 0;
-};
 
 /// What the generator wrote in the frequency columns.
 struct Frequency {
@@ -427,31 +346,6 @@ struct GeneratedLine {
   std::optional<std::string> record;  ///< the expected 68 bytes when the line is kept
 };
 
-/// The record the rules make of a kept line: frequency columns given, leads 0, a_next = a + 1,
-/// trailer 1 and 1005, six blanks at the end.
-std::string expected_record(const std::string& frequency, const State& first, char first_sign, const State& second,
-                            char second_sign) {
-  std::string record;
-  record.reserve(RECORD_BYTES);
-  record += frequency;                           // 1-12
-  record += integer_columns(0, 2);               // 13-14
-  record += "  " + integer_columns(first.a, 2);  // 17-18
-  record += "  " + integer_columns(first.b, 3);  // 21-23
-  record += "  ";
-  record += first_sign;                             // 26
-  record += " " + integer_columns(first.a + 1, 2);  // 28-29
-  record += "  " + integer_columns(0, 1);           // 32
-  record += "  " + integer_columns(second.a, 2);    // 35-36
-  record += "  " + integer_columns(second.b, 3);    // 39-41
-  record += "  ";
-  record += second_sign;                             // 44
-  record += " " + integer_columns(second.a + 1, 2);  // 46-47
-  record += "  1";                                   // 50
-  record += "   1005";                               // 54-57
-  record += "         \r\n";                         // 58-66, CR LF
-  return record;
-}
-
 /// One random line (the last one without line end) and what the output must hold for it.
 GeneratedLine generate_line(SplitMix64& rng, bool last) {
   const State first = generate_state(rng);
@@ -515,8 +409,8 @@ GeneratedLine generate_line(SplitMix64& rng, bool last) {
     }
   }
   const bool a_branch = read_species == 'A';
-  line.record = expected_record(frequency, first, a_branch ? parity_sign(first.a, first.b) : ' ', second,
-                                a_branch ? parity_sign(second.a, second.b) : ' ');
+  line.record = dunta_record({frequency, first, a_branch ? parity_sign(first.a, first.b) : ' ', second,
+                              a_branch ? parity_sign(second.a, second.b) : ' '});
   return line;
 }
 
@@ -553,11 +447,11 @@ TEST(ConversionLarge, TwoHundredThousandLinesMatchModel) {
   ASSERT_GT(kept, LINE_COUNT / 2);
   ASSERT_LT(kept, LINE_COUNT - LINE_COUNT / 10);
 
-  ScratchDir scratch;
+  ScratchDirectory scratch;
   scratch.write(INPUT_NAME, input);
   RunOptions options;
   options.time_limit = std::chrono::milliseconds(240000);
-  const RunResult run = e2e::run_program(scratch.path(), options);
+  const RunResult run = run_program(scratch.path(), options);
 
   ASSERT_FALSE(run.timed_out);
   EXPECT_EQ(run.signal, 0);
@@ -630,16 +524,15 @@ TEST(ConversionLocale, CommaDecimalLocaleChangesNoByte) {
   const LocaleVariablesCleared cleared;
   for (const char* name : {"examples", "zero_and_negative", "mixed_symmetry"}) {
     SCOPED_TRACE(name);
-    const std::string dir = data_dir() + "/" + name;
-    const std::string input = read_bytes(dir + "/input.txt");
+    const std::string input = golden_file(name, "input.txt");
 
-    ScratchDir plain;
+    ScratchDirectory plain;
     plain.write(INPUT_NAME, input);
     RunOptions c_locale;
     c_locale.environment = {"LC_ALL=C", "LANG=C"};
     const RunResult plain_run = run_in(plain, c_locale);
 
-    ScratchDir german;
+    ScratchDirectory german;
     german.write(INPUT_NAME, input);
     RunOptions de_locale;
     de_locale.environment = {"LC_ALL=de_DE.UTF-8", "LANG=de_DE.UTF-8", "LC_NUMERIC=de_DE.UTF-8"};
@@ -649,10 +542,11 @@ TEST(ConversionLocale, CommaDecimalLocaleChangesNoByte) {
     EXPECT_EQ(german_run.exit_status, 0);
     EXPECT_EQ(plain_run.error_output, "");
     EXPECT_EQ(german_run.error_output, "");
-    const std::string expected = read_bytes(dir + "/expected.txt");
+    const std::string expected = golden_file(name, "expected.txt");
     EXPECT_EQ(plain.read(OUTPUT_NAME), expected);
     EXPECT_EQ(german.read(OUTPUT_NAME), expected);
   }
 }
 
 }  // namespace
+}  // namespace e2e

@@ -1,6 +1,7 @@
-// Fault injection through the operating system itself: a full device, resource limits,
-// permissions of an ordinary user, directories in place of files, a kill in the middle of a
-// long run and runs competing for the same files. Whatever happens, the program ends with
+// Fault injection through the operating system itself: a full device, resource limits, a
+// kill in the middle of a long run, runs competing for the same files, and standard streams
+// and FIFOs at the process boundary. (Permissions and directories in place of the files are
+// in foundation_test.cpp.) Whatever happens, the program ends with
 // its diagnostic and exit status, keeps only whole records, and never changes the input.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -23,16 +23,14 @@
 #include <vector>
 
 #include "run_support.h"
+#include "tests/support/files.h"
+#include "tests/support/lines.h"
 #include "tests/support/traceback_text.h"
 
 namespace e2e {
 namespace {
 
-using test_support::TRACEBACK_HEADER;
-
-constexpr const char* INPUT_NAME = "KORV-data-E-sept08.txt";
-constexpr const char* OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
-constexpr std::size_t RECORD_BYTES = 68;
+using namespace test_support;
 
 /// Input line `i` of a generated line list: every field varies with i, species E, and a
 /// frequency of i mod 10^7 ten-thousandths written with its decimal point.
@@ -40,26 +38,24 @@ std::string input_line(long i) {
   const long frequency = i % 10000000;
   char frequency_text[16];
   std::snprintf(frequency_text, sizeof frequency_text, "%ld.%04ld", frequency / 10000, frequency % 10000);
-  char line[80];
-  std::snprintf(line, sizeof line, "      %2ld   %3ld %2ld   %3ld   %1ld    E                        %10s\r\n", i % 98,
-                i % 997, (i / 7) % 98, (i / 3) % 997, i % 10, frequency_text);
-  return line;
+  return korv_line({.first_a = integer_columns(i % 98, 2),
+                    .first_b = integer_columns(i % 997, 3),
+                    .second_a = integer_columns((i / 7) % 98, 2),
+                    .second_b = integer_columns((i / 3) % 997, 3),
+                    .digit = integer_columns(i % 10, 1),
+                    .frequency = right_aligned(frequency_text, 10)}) +
+         "\r\n";
 }
 
-/// The output record of input line `i`, laid out by hand from the output columns: the
-/// frequency times 1000 with five decimals (v ten-thousandths become v/10 and the digit v mod
-/// 10 followed by four zeros), leads 0, a + 1 after each group, blank signs, 1 and 1005.
+/// The output record of input line `i`: the frequency times 1000 with five decimals (v
+/// ten-thousandths become v/10 and the digit v mod 10 followed by four zeros), blank signs.
 std::string output_record(long i) {
   const long frequency = i % 10000000;
   char frequency_text[16];
   std::snprintf(frequency_text, sizeof frequency_text, "%ld.%ld0000", frequency / 10, frequency % 10);
-  const long first_a = i % 98;
-  const long second_a = (i / 7) % 98;
-  char columns[80];
-  std::snprintf(columns, sizeof columns, "%12s%2d  %2ld  %3ld    %2ld  %1d  %2ld  %3ld    %2ld  %1d   %4d   %6s",
-                frequency_text, 0, first_a, i % 997, first_a + 1, 0, second_a, (i / 3) % 997, second_a + 1, 1, 1005,
-                "");
-  return record(columns);
+  return dunta_record({.frequency = right_aligned(frequency_text, 12),
+                       .first = {i % 98, i % 997},
+                       .second = {(i / 7) % 98, (i / 3) % 997}});
 }
 
 /// Lines [first, first + count) of the generated input, and the records they convert to.
@@ -74,22 +70,6 @@ std::string output_records(long count, long first = 0) {
   text.reserve(static_cast<std::size_t>(count) * RECORD_BYTES);
   for (long i = first; i < first + count; ++i) text += output_record(i);
   return text;
-}
-
-/// A severe diagnostic line for a unit, as the catalog words it.
-std::string severe_line(int number, const std::string& text, int unit, const std::string& path) {
-  return "korv2dunta: severe (" + std::to_string(number) + "): " + text + ", unit " + std::to_string(unit) + ", file " +
-         path + "\r\n";
-}
-
-/// Checks a run that ended by a severe condition: its exit status (the code's low 8 bits),
-/// no signal, and standard error opening with `lines` and then the traceback.
-void expect_fatal(const RunResult& run, int exit_status, const std::string& lines) {
-  EXPECT_EQ(run.signal, 0);
-  EXPECT_FALSE(run.timed_out);
-  EXPECT_EQ(run.exit_status, exit_status);
-  EXPECT_EQ(run.error_output.substr(0, lines.size()), lines);
-  EXPECT_EQ(run.error_output.substr(lines.size(), TRACEBACK_HEADER.size()), TRACEBACK_HEADER);
 }
 
 /// True when the program under test was built with AddressSanitizer, which reserves far
@@ -114,25 +94,22 @@ void limit_resource(int resource, rlim_t value) {
   if (::setrlimit(resource, &limit) != 0) ::_exit(123);
 }
 
-/// Lets the unprivileged user of `become_unprivileged` create files in the directory.
-void open_to_everyone(const ScratchDir& dir) { ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0); }
-
 TEST(FaultInjection, FullDiskGivesPlatformTextAndWriteError) {
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string input = input_lines(5);
   dir.write(INPUT_NAME, input);
   ASSERT_EQ(::symlink("/dev/full", dir.file(OUTPUT_NAME).c_str()), 0);
 
   const RunResult run = run_program(dir.path());
 
-  expect_fatal(
+  expect_severe_run(
       run, 38,
       "korv2dunta: No space left on device\r\n" + severe_line(38, "error during write", 58, dir.file(OUTPUT_NAME)));
   EXPECT_EQ(dir.read(INPUT_NAME), input);
 }
 
 TEST(FaultInjection, FileSizeLimitIsWriteErrorNotSignal) {
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string input = input_lines(100);
   dir.write(INPUT_NAME, input);
   // Ten whole records and 20 bytes of the eleventh fit under the limit.
@@ -146,8 +123,8 @@ TEST(FaultInjection, FileSizeLimitIsWriteErrorNotSignal) {
 
   const RunResult run = run_program(dir.path(), options);
 
-  expect_fatal(run, 38,
-               "korv2dunta: File too large\r\n" + severe_line(38, "error during write", 58, dir.file(OUTPUT_NAME)));
+  expect_severe_run(
+      run, 38, "korv2dunta: File too large\r\n" + severe_line(38, "error during write", 58, dir.file(OUTPUT_NAME)));
   // What the system accepted before refusing stays in the file.
   EXPECT_EQ(dir.read(OUTPUT_NAME), output_records(100).substr(0, LIMIT));
   EXPECT_EQ(dir.read(INPUT_NAME), input);
@@ -160,13 +137,13 @@ TEST(FaultInjection, AddressSpaceLimitWithHugeLine) {
   options.in_child = [] { limit_resource(RLIMIT_AS, LIMIT); };
 
   // The limit leaves the program room for an ordinary run.
-  ScratchDir small;
+  ScratchDirectory small;
   small.write(INPUT_NAME, input_lines(3));
   const RunResult normal = run_program(small.path(), options);
   ASSERT_EQ(normal.exit_status, 0) << normal.error_output;
   ASSERT_EQ(small.read(OUTPUT_NAME), output_records(3));
 
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string input = std::string(64u << 20, ' ') + "\r\n" + input_line(0);
   dir.write(INPUT_NAME, input);
 
@@ -176,16 +153,16 @@ TEST(FaultInjection, AddressSpaceLimitWithHugeLine) {
   const std::string too_long = severe_line(22, "input record too long", 55, dir.file(INPUT_NAME));
   const std::string no_memory = "korv2dunta: severe (41): insufficient virtual memory\r\n";
   if (run.exit_status == 22) {
-    expect_fatal(run, 22, too_long);
+    expect_severe_run(run, 22, too_long);
   } else {
-    expect_fatal(run, 41, no_memory);
+    expect_severe_run(run, 41, no_memory);
   }
   EXPECT_EQ(dir.read(OUTPUT_NAME), "");
   EXPECT_TRUE(dir.read(INPUT_NAME) == input) << "the input file changed";
 }
 
 TEST(FaultInjection, DescriptorLimitRefusesOutput) {
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string input = input_lines(3);
   dir.write(INPUT_NAME, input);
   RunOptions options;
@@ -198,118 +175,16 @@ TEST(FaultInjection, DescriptorLimitRefusesOutput) {
   const RunResult run = run_program(dir.path(), options);
 
   // Too many open files has a row of its own, so no platform text comes first.
-  expect_fatal(run, 30, severe_line(30, "open failure", 58, dir.file(OUTPUT_NAME)));
+  expect_severe_run(run, 30, severe_line(30, "open failure", 58, dir.file(OUTPUT_NAME)));
   // The input unit was connected; closing it at run end reports nothing.
   EXPECT_EQ(run.error_output.find("korv2dunta:", 1), std::string::npos) << run.error_output;
   EXPECT_FALSE(dir.exists(OUTPUT_NAME));
   EXPECT_EQ(dir.read(INPUT_NAME), input);
 }
 
-/// A read-only output file, as an ordinary user and as root (the mark binds both): what the
-/// run has to write decides the end.
-struct ReadOnlyOutputCase {
-  const char* name;
-  std::string input;
-  int exit_status;
-  bool refused;  ///< condition 47 before any byte is written
-};
-
-class ReadOnlyOutput : public testing::TestWithParam<ReadOnlyOutputCase> {};
-
-TEST_P(ReadOnlyOutput, NeverChangesTheFile) {
-  const ReadOnlyOutputCase& c = GetParam();
-  std::vector<std::pair<std::string, std::function<void()>>> users;
-  if (can_run_unprivileged()) users.emplace_back("ordinary user", become_unprivileged);
-  if (::geteuid() == 0) users.emplace_back("root", nullptr);
-  for (const auto& [user, become] : users) {
-    SCOPED_TRACE(user);
-    ScratchDir dir;
-    open_to_everyone(dir);
-    dir.write(INPUT_NAME, c.input);
-    const std::string previous = output_records(4, 500);
-    dir.write(OUTPUT_NAME, previous);
-    ASSERT_EQ(::chmod(dir.file(OUTPUT_NAME).c_str(), 0444), 0);
-    RunOptions options;
-    options.in_child = become;
-
-    const RunResult run = run_program(dir.path(), options);
-
-    if (c.refused) {
-      expect_fatal(run, c.exit_status, severe_line(47, "write to READONLY file", 58, dir.file(OUTPUT_NAME)));
-    } else {
-      EXPECT_EQ(run.exit_status, c.exit_status);
-      EXPECT_EQ(run.error_output, "");
-    }
-    EXPECT_EQ(dir.read(OUTPUT_NAME), previous);
-    struct stat status {};
-    ASSERT_EQ(::stat(dir.file(OUTPUT_NAME).c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0444u);
-    EXPECT_EQ(dir.read(INPUT_NAME), c.input);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    FaultInjection, ReadOnlyOutput,
-    testing::Values(ReadOnlyOutputCase{"EmptyInput", "", 0, false},
-                    // Species X in column 32: the record is read and discarded, so nothing is written.
-                    ReadOnlyOutputCase{"EveryRecordDiscarded", input_line(7).replace(31, 1, "X"), 0, false},
-                    ReadOnlyOutputCase{"RecordsToWrite", input_lines(3), 47, true}),
-    [](const testing::TestParamInfo<ReadOnlyOutputCase>& info) { return std::string(info.param.name); });
-
-TEST(FaultInjection, ReadOnlyInputIsReadNormally) {
-  if (!can_run_unprivileged()) GTEST_SKIP() << "cannot run the program as an ordinary user";
-  ScratchDir dir;
-  open_to_everyone(dir);
-  const std::string input = input_lines(50);
-  dir.write(INPUT_NAME, input);
-  ASSERT_EQ(::chmod(dir.file(INPUT_NAME).c_str(), 0444), 0);
-  RunOptions options;
-  options.in_child = become_unprivileged;
-
-  const RunResult run = run_program(dir.path(), options);
-
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.error_output, "");
-  EXPECT_EQ(dir.read(OUTPUT_NAME), output_records(50));
-  EXPECT_EQ(dir.read(INPUT_NAME), input);
-}
-
-/// A directory standing where one of the two files should be.
-struct DirectoryCase {
-  const char* name;
-  const char* directory_name;
-  int unit;
-};
-
-class DirectoryInPlaceOfFile : public testing::TestWithParam<DirectoryCase> {};
-
-TEST_P(DirectoryInPlaceOfFile, PermissionDenied) {
-  const DirectoryCase& c = GetParam();
-  ScratchDir dir;
-  const std::string input = input_lines(3);
-  if (c.unit != 55) dir.write(INPUT_NAME, input);
-  ASSERT_EQ(::mkdir(dir.file(c.directory_name).c_str(), 0755), 0);
-
-  const RunResult run = run_program(dir.path());
-
-  expect_fatal(run, 9, severe_line(9, "permission to access file denied", c.unit, dir.file(c.directory_name)));
-  if (c.unit == 55) {
-    EXPECT_FALSE(dir.exists(OUTPUT_NAME));
-  } else {
-    EXPECT_EQ(dir.read(INPUT_NAME), input);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(FaultInjection, DirectoryInPlaceOfFile,
-                         testing::Values(DirectoryCase{"Input", INPUT_NAME, 55},
-                                         DirectoryCase{"Output", OUTPUT_NAME, 58}),
-                         [](const testing::TestParamInfo<DirectoryCase>& info) {
-                           return std::string(info.param.name);
-                         });
-
 TEST(FaultInjection, KilledMidRunKeepsOnlyLeadingRecords) {
   constexpr long LINES = 1000000;
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string input = input_lines(LINES);
   dir.write(INPUT_NAME, input);
   const std::string full = output_records(LINES);
@@ -349,7 +224,7 @@ TEST(FaultInjection, KilledMidRunKeepsOnlyLeadingRecords) {
 TEST(FaultInjection, TwoRunsInOneDirectoryOneRefused) {
   // Long enough that the second run starts while the first still holds the files.
   constexpr long LINES = 300000;
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string input = input_lines(LINES);
   dir.write(INPUT_NAME, input);
 
@@ -365,19 +240,18 @@ TEST(FaultInjection, TwoRunsInOneDirectoryOneRefused) {
   EXPECT_EQ(won.exit_status, 0);
   EXPECT_EQ(won.error_output, "");
   // The lock held by the other run is no condition of its own: the platform text comes first.
-  expect_fatal(lost, 30,
-               std::string("korv2dunta: ") + std::strerror(EWOULDBLOCK) + "\r\n" +
-                   severe_line(30, "open failure", 55, dir.file(INPUT_NAME)));
+  expect_severe_run(lost, 30,
+                    system_error_line(EWOULDBLOCK) + severe_line(30, "open failure", 55, dir.file(INPUT_NAME)));
   EXPECT_TRUE(dir.read(OUTPUT_NAME) == output_records(LINES)) << "the output is not the complete conversion";
   EXPECT_TRUE(dir.read(INPUT_NAME) == input) << "the input file changed";
 }
 
 TEST(FaultInjection, SixteenRunsInSixteenDirectories) {
   constexpr int RUNS = 16;
-  std::vector<std::unique_ptr<ScratchDir>> dirs;
+  std::vector<std::unique_ptr<ScratchDirectory>> dirs;
   std::vector<std::string> inputs;
   for (int i = 0; i < RUNS; ++i) {
-    dirs.push_back(std::make_unique<ScratchDir>());
+    dirs.push_back(std::make_unique<ScratchDirectory>());
     // Each directory converts a different stretch of lines.
     inputs.push_back(input_lines(20000 + 100 * i, 10000L * i));
     dirs.back()->write(INPUT_NAME, inputs.back());
@@ -428,7 +302,7 @@ TEST_P(ClosedStandardStreams, NoDiagnosticLandsInADataFile) {
   const ClosedStreamsCase& c = GetParam();
   constexpr long LINES = 300;
   constexpr long BAD_LINE = 250;
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string input = c.kind == BoundaryRun::bad_field ? input_lines(BAD_LINE) + bad_input_line(BAD_LINE) +
                                                                    input_lines(LINES - BAD_LINE - 1, BAD_LINE + 1)
                                                              : input_lines(LINES);
@@ -471,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ClosedStreamsCase>& info) { return std::string(info.param.name); });
 
 TEST(ProcessBoundary, ErrorStreamWithoutReaderIsNoSignal) {
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string input = input_lines(5) + bad_input_line(5);
   dir.write(INPUT_NAME, input);
   RunOptions options;
@@ -494,7 +368,7 @@ TEST(ProcessBoundary, ErrorStreamWithoutReaderIsNoSignal) {
 }
 
 TEST(ProcessBoundary, FullNonBlockingErrorStreamKeepsTheWholeDiagnostic) {
-  ScratchDir dir;
+  ScratchDirectory dir;
   dir.write(INPUT_NAME, bad_input_line(0));
   RunOptions options;
   options.in_child = [] {
@@ -511,8 +385,9 @@ TEST(ProcessBoundary, FullNonBlockingErrorStreamKeepsTheWholeDiagnostic) {
   const std::size_t filler = run.error_output.find_first_not_of('.');
   ASSERT_NE(filler, std::string::npos);
   EXPECT_GE(filler, 4096u);
-  expect_fatal(RunResult{run.exit_status, run.signal, run.timed_out, run.error_output.substr(filler)}, 64,
-               severe_line(64, "input conversion error", 55, dir.file(INPUT_NAME)));
+  expect_severe_run(RunResult{run.exit_status, run.signal, run.timed_out, run.error_output.substr(filler)}, 64,
+                    severe_line(64, "input conversion error", 55, dir.file(INPUT_NAME)),
+                    "korv2dunta: record 1, columns 12-14: \" x0\"\n");
 }
 
 /// Reads the FIFO at `path` as a consumer would, from before the run opens it: up to `limit`
@@ -540,7 +415,7 @@ std::string read_fifo(const std::string& path, std::size_t limit, std::chrono::s
 
 TEST(ProcessBoundary, InputFifoEndsWhenItsWriterCloses) {
   constexpr long LINES = 3000;
-  ScratchDir dir;
+  ScratchDirectory dir;
   ASSERT_EQ(::mkfifo(dir.file(INPUT_NAME).c_str(), 0666), 0);
   const std::string input_path = dir.file(INPUT_NAME);
   RunOptions options;
@@ -567,7 +442,7 @@ TEST(ProcessBoundary, InputFifoEndsWhenItsWriterCloses) {
 }
 
 TEST(ProcessBoundary, OutputFifoReadFullyOrAbandoned) {
-  ScratchDir dir;
+  ScratchDirectory dir;
   const std::string output_path = dir.file(OUTPUT_NAME);
   ASSERT_EQ(::mkfifo(output_path.c_str(), 0666), 0);
   // Read to its end; then with far more than a pipe holds, a reader gone after 1000 bytes.
@@ -588,9 +463,7 @@ TEST(ProcessBoundary, OutputFifoReadFullyOrAbandoned) {
       EXPECT_EQ(run.exit_status, 0);
       EXPECT_EQ(run.error_output, "");
     } else {
-      expect_fatal(run, 38,
-                   "korv2dunta: " + std::string(std::strerror(EPIPE)) + "\r\n" +
-                       severe_line(38, "error during write", 58, output_path));
+      expect_severe_run(run, 38, system_error_line(EPIPE) + severe_line(38, "error during write", 58, output_path));
     }
     EXPECT_TRUE(received == records.substr(0, limit)) << "received " << received.size() << " bytes";
     EXPECT_TRUE(dir.read(INPUT_NAME) == input) << "the input file changed";

@@ -8,13 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
+
+#include "tests/support/traceback_text.h"
 
 extern char** environ;
 
@@ -22,41 +21,6 @@ namespace e2e {
 
 const char* program_path() { return KORV_PROGRAM; }
 const char* source_dir() { return KORV_SOURCE_DIR; }
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "korv2dunta-e2e-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  // Tests may leave read-only files or directories behind, the scratch directory itself
-  // included; make them removable first.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                                 ignored);
-  }
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void ScratchDir::write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + file(name));
-}
-
-std::string ScratchDir::read(const std::string& name) const {
-  std::ifstream in(file(name), std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + file(name));
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-bool ScratchDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
 namespace {
 
@@ -139,19 +103,11 @@ RunResult run_program(const std::string& directory, const RunOptions& options) {
   return result;
 }
 
-bool is_traceback_row(std::string_view row) {
-  if (row.empty() || row.back() != '\n') return false;
-  row.remove_suffix(1);
-  if (row.find_first_of("\r\n") != std::string_view::npos) return false;
-  if (row.size() < 17 + 2 || row.substr(17, 2) != "  ") return false;
-  row.remove_prefix(17 + 2);
-  const std::size_t digits = row.find_first_not_of("0123456789ABCDEF");
-  if (digits == std::string_view::npos || digits < 8) return false;
-  row.remove_prefix(digits);
-  if (row.size() < 2 + 17 + 2 + 10 + 2) return false;
-  return row.substr(0, 2) == "  " && row.substr(2 + 17, 2) == "  " && row.substr(2 + 17 + 2 + 10, 2) == "  ";
+void expect_severe_run(const RunResult& run, int exit_status, const std::string& head, const std::string& tail) {
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exit_status, exit_status);
+  test_support::expect_severe_report(run.error_output, head, tail);
 }
-
-std::string record(const std::string& columns) { return columns + "\r\n"; }
 
 }  // namespace e2e

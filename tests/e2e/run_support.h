@@ -7,37 +7,20 @@
 #include <chrono>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "converter/driver.h"
+
 namespace e2e {
+
+/// The program's two files, by the names it opens them under.
+inline const std::string INPUT_NAME{converter::INPUT_FILE_NAME};
+inline const std::string OUTPUT_NAME{converter::OUTPUT_FILE_NAME};
 
 /// The built program under test.
 const char* program_path();
 /// The source tree (for bundled examples and scripts).
 const char* source_dir();
-
-/// A fresh directory under the system's temporary directory, removed with its contents.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  /// Full path of a file in the directory.
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  /// Writes `bytes` to a file of the directory.
-  void write(const std::string& name, const std::string& bytes) const;
-  /// Reads a whole file of the directory; throws when it is missing.
-  std::string read(const std::string& name) const;
-  /// True when the file (or directory) exists.
-  bool exists(const std::string& name) const;
-
- private:
-  std::string path_;
-};
 
 /// How a run ended and what it printed on standard error.
 struct RunResult {
@@ -71,12 +54,8 @@ void become_unprivileged() noexcept;
 /// Starts the program in `directory`, waits for it and returns how it ended.
 RunResult run_program(const std::string& directory, const RunOptions& options = {});
 
-/// True for one traceback row: the module in 17 columns, two blanks, the PC in 8 or more
-/// upper-case hexadecimal digits, two blanks, the routine in 17 columns, two blanks, the line
-/// in 10 columns, two blanks, the source, and a line feed (no carriage return).
-bool is_traceback_row(std::string_view row);
-
-/// The 68-byte output record of the given 66 columns.
-std::string record(const std::string& columns);
+/// Checks a run that ended by a severe condition: in time, no signal, `exit_status` (the
+/// code's low 8 bits), and standard error holding `head`, the traceback and `tail`.
+void expect_severe_run(const RunResult& run, int exit_status, const std::string& head, const std::string& tail = "");
 
 }  // namespace e2e

@@ -61,9 +61,9 @@ TEST_F(CompiledLayoutTest, ReadsAsTheGeneralWalk) {
     for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % (sizeof alphabet - 1)];
     text += '\n';
   }
-  put("a.txt", text);
-  put("b.txt", text);
-  put("c.txt", text);
+  scratch_.write("a.txt", text);
+  scratch_.write("b.txt", text);
+  scratch_.write("c.txt", text);
   ASSERT_EQ(connect_unit({IN, "a.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
   ASSERT_EQ(connect_unit({IN + 100, "b.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
   ASSERT_EQ(connect_unit({IN + 200, "c.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
@@ -111,9 +111,9 @@ TEST_F(CompiledLayoutTest, WritesAsTheGeneralWalk) {
     ASSERT_EQ(variables, general) << "record " << record;
   }
   close_all_units();
-  EXPECT_EQ(slurp("a.txt"), slurp("b.txt"));
-  EXPECT_EQ(slurp("c.txt"), slurp("b.txt"));
-  EXPECT_EQ(slurp("a.txt").size(), 3000u * (2 + 3 + 1 + 10 + 2 + 1 + 3 + 12 + 2));
+  EXPECT_EQ(scratch_.read("a.txt"), scratch_.read("b.txt"));
+  EXPECT_EQ(scratch_.read("c.txt"), scratch_.read("b.txt"));
+  EXPECT_EQ(scratch_.read("a.txt").size(), 3000u * (2 + 3 + 1 + 10 + 2 + 1 + 3 + 12 + 2));
 }
 
 TEST_F(CompiledLayoutTest, FewerOrMismatchedItemsGoAsInTheGeneralStatement) {
@@ -122,8 +122,8 @@ TEST_F(CompiledLayoutTest, FewerOrMismatchedItemsGoAsInTheGeneralStatement) {
   // skip 2, integer 3, skip 1, real 10.7, text 2, integer 1, skip 3, real 12.5
   const std::string line = std::string("   12 ") + "       3.5" + "AB" + "7" + "   " + "    99.12345" + "\n";
   const std::string text = line + line + line;
-  put("a.txt", text);
-  put("b.txt", text);
+  scratch_.write("a.txt", text);
+  scratch_.write("b.txt", text);
   ASSERT_EQ(connect_unit({IN, "a.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
   ASSERT_EQ(connect_unit({IN + 100, "b.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
   const auto both = [&](auto make_items) {
@@ -166,8 +166,8 @@ TEST_F(CompiledLayoutTest, FewerOrMismatchedItemsGoAsInTheGeneralStatement) {
   EXPECT_EQ(status, write_record(OUT + 100, RecordLayout(FIELDS), mixed, ERROR_BRANCH));
   EXPECT_EQ(status, TYPE_MISMATCH_STATUS);
   close_all_units();
-  EXPECT_EQ(slurp("c.txt"), slurp("d.txt"));
-  EXPECT_EQ(slurp("c.txt"), "    5  2.5000000\r\n");  // the short list ends the record after its last value
+  EXPECT_EQ(scratch_.read("c.txt"), scratch_.read("d.txt"));
+  EXPECT_EQ(scratch_.read("c.txt"), "    5  2.5000000\r\n");  // the short list ends the record after its last value
 }
 
 }  // namespace

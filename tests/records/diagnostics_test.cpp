@@ -210,7 +210,7 @@ volatile int zero_divisor = 0;
 int* volatile null_pointer = nullptr;
 
 // Faults take the sanitizers' own handlers in their builds, so these run in plain builds only.
-TEST(ProcessorFaultDeathTest, StackOverflowIsRow170) {
+TEST(ProcessorFaultDeathTest, StackOverflow) {
   if (SANITIZED) GTEST_SKIP() << "the address sanitizer handles stack overflows itself";
   EXPECT_EXIT(
       {
@@ -221,7 +221,7 @@ TEST(ProcessorFaultDeathTest, StackOverflowIsRow170) {
       "^korv2dunta: severe \\(170\\): Program Exception - stack overflow\r\nImage +PC +Routine +Line +Source");
 }
 
-TEST(ProcessorFaultDeathTest, AccessViolationIsRow157) {
+TEST(ProcessorFaultDeathTest, AccessViolation) {
   if (SANITIZED) GTEST_SKIP() << "the address sanitizer handles access violations itself";
   EXPECT_EXIT(
       {
@@ -237,7 +237,7 @@ TEST(ProcessorFaultDeathTest, AccessViolationIsRow157) {
       "^korv2dunta: severe \\(157\\): Program Exception - access violation\r\nImage +PC +Routine +Line +Source");
 }
 
-TEST(ProcessorFaultDeathTest, IntegerDivideIsRow164) {
+TEST(ProcessorFaultDeathTest, IntegerDivideByZero) {
   if (SANITIZED) GTEST_SKIP() << "the undefined-behaviour sanitizer reports the division first";
   EXPECT_EXIT(
       {
@@ -248,7 +248,7 @@ TEST(ProcessorFaultDeathTest, IntegerDivideIsRow164) {
       "^korv2dunta: severe \\(164\\): Program Exception - integer divide by zero\r\nImage +PC +Routine +Line +Source");
 }
 
-TEST(ProcessorFaultDeathTest, OtherFaultsAreRow172WithTheirCode) {
+TEST(ProcessorFaultDeathTest, OtherFaultsCarryTheirExceptionCode) {
   EXPECT_EXIT(
       {
         start_run();

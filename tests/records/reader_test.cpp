@@ -104,10 +104,10 @@ class ReaderTest : public test_support::ScratchDirectoryTest {
 
   /// Writes the input file and connects unit 55 to it as the converter does.
   void connect_input(const std::string& bytes, BlankMode blanks = BlankMode::null) {
-    put("in.txt", bytes);
+    scratch_.write("in.txt", bytes);
     ASSERT_EQ(connect_unit({UNIT, "in.txt", blanks, FileStatus::unknown}, ERROR_BRANCH), 0);
   }
-  std::string input_path() const { return directory_ + "/in.txt"; }
+  std::string input_path() const { return scratch_.file("in.txt"); }
   static const InputCursor& cursor() { return find_unit(UNIT)->formatting->input; }
 
   /// Takes the next record with an empty layout; its bytes are the cursor's record.

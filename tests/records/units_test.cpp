@@ -7,8 +7,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,7 +50,7 @@ TEST_F(UnitsTest, StatusOldRequiresTheFile) {
 
 TEST_F(UnitsTest, PathIsFullAndTrimmed) {
   ASSERT_EQ(connect(58, "  out.txt \0\0"), 0);
-  const std::string expected = directory_ + "/out.txt";
+  const std::string expected = scratch_.file("out.txt");
   EXPECT_STREQ(find_unit(58)->path, expected.c_str());
   EXPECT_EQ(find_unit(58)->path_length, expected.size());
   EXPECT_TRUE(std::filesystem::exists("out.txt"));
@@ -66,7 +64,7 @@ TEST_F(UnitsTest, NameLongerThan256IsCut) {
 }
 
 TEST_F(UnitsTest, LongDirectoryQuotesTheBareName) {
-  std::string deep = directory_;
+  std::string deep = scratch_.path();
   while (deep.size() < 260) {
     deep += "/" + std::string(40, 'd');
     ASSERT_TRUE(std::filesystem::create_directory(deep));
@@ -103,7 +101,7 @@ platform::OpenResult refuse_all(const char*, platform::OpenAccess access, platfo
 
 TEST_F(UnitsTest, RefusedOpenRetriesForReading) {
   for (const platform::OsError error : {platform::OsError{EACCES}, platform::OsError{EROFS}}) {
-    put("in.txt", "x\n");
+    scratch_.write("in.txt", "x\n");
     injected_error = error;
     open_accesses.clear();
     platform::file_calls().open = refuse_read_write;
@@ -161,28 +159,28 @@ TEST_F(UnitsTestDeathTest, OnlyTheCatchAllRowPrintsThePlatformText) {
 }
 
 TEST_F(UnitsTest, FirstWriteCutsTheOldContents) {
-  put("out.txt", std::string(500, 'o'));
+  scratch_.write("out.txt", std::string(500, 'o'));
   ASSERT_EQ(connect(58, "out.txt"), 0);
   UnitConnection& unit = *find_unit(58);
   ASSERT_EQ(write_record_bytes(unit, "first\r\n", 7), ConditionCode::success);
   EXPECT_FALSE(unit.truncate_pending);
-  EXPECT_EQ(slurp("out.txt"), "first\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "first\r\n");
   ASSERT_EQ(write_record_bytes(unit, "second\r\n", 8), ConditionCode::success);
-  EXPECT_EQ(slurp("out.txt"), "first\r\nsecond\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "first\r\nsecond\r\n");
 }
 
 TEST_F(UnitsTest, UnwrittenFileIsEmptiedOnRequest) {
-  put("out.txt", "old\r\n");
+  scratch_.write("out.txt", "old\r\n");
   ASSERT_EQ(connect(58, "out.txt"), 0);
   ASSERT_EQ(empty_unwritten_file(*find_unit(58)), ConditionCode::success);
   EXPECT_EQ(std::filesystem::file_size("out.txt"), 0u);
 }
 
 TEST_F(UnitsTest, NoFileIsTouchedUntilWritten) {
-  put("out.txt", "old\r\n");
+  scratch_.write("out.txt", "old\r\n");
   ASSERT_EQ(connect(58, "out.txt"), 0);
   close_all_units();
-  EXPECT_EQ(slurp("out.txt"), "old\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "old\r\n");
 }
 
 platform::OsError fail_write(platform::FileHandle, const char*, std::size_t) noexcept { return ENOSPC; }
@@ -194,7 +192,7 @@ platform::OsError count_truncate(platform::FileHandle file) noexcept {
 }
 
 TEST_F(UnitsTest, FailedFirstWriteCutsNothing) {
-  put("out.txt", "old\r\n");
+  scratch_.write("out.txt", "old\r\n");
   ASSERT_EQ(connect(58, "out.txt"), 0);
   platform::file_calls().write = fail_write;
   truncate_calls = 0;
@@ -204,7 +202,7 @@ TEST_F(UnitsTest, FailedFirstWriteCutsNothing) {
   EXPECT_EQ(unit.last_os_error, static_cast<platform::OsError>(ENOSPC));
   EXPECT_EQ(truncate_calls, 0);
   EXPECT_TRUE(unit.truncate_pending);
-  EXPECT_EQ(slurp("out.txt"), "old\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "old\r\n");
 }
 
 TEST_F(UnitsTest, FailedCutIsAWriteError) {

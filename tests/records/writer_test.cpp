@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,7 +60,7 @@ class WriterTest : public test_support::ScratchDirectoryTest {
   static void connect_output() {
     ASSERT_EQ(connect_unit({UNIT, "out.txt", BlankMode::null, FileStatus::unknown}, ERROR_BRANCH), 0);
   }
-  std::string output_path() const { return directory_ + "/out.txt"; }
+  std::string output_path() const { return scratch_.file("out.txt"); }
   static std::string blanks(std::size_t count) { return std::string(count, ' '); }
 };
 
@@ -78,7 +77,7 @@ TEST_F(RecordWriting, SkippedColumnsAreBlank) {
   // Columns 1-3 skipped, 4-5 " 5", 6-7 skipped, 8 "x", 9 skipped, 10-15 "  1.50".
   const std::string record = "    5  x   1.50\r\n";
   EXPECT_EQ(writes, std::vector<std::string>{record});
-  EXPECT_EQ(slurp("out.txt"), record);
+  EXPECT_EQ(scratch_.read("out.txt"), record);
 }
 
 TEST_F(RecordWriting, RecordEndsAtItsLastValue) {
@@ -98,7 +97,7 @@ TEST_F(RecordWriting, TrailingBlanksOfAFieldArePartOfTheRecord) {
   const FieldSpec layout[] = {FieldSpec::integer(1), FieldSpec::characters(6)};
   const OutputItem items[] = {OutputItem::of(1), OutputItem::of("      ", 6)};
   ASSERT_EQ(write_record(UNIT, layout, items, QUIET), 0);
-  EXPECT_EQ(slurp("out.txt"), "1      \r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "1      \r\n");
 }
 
 TEST_F(RecordWriting, OneWritePerRecord) {
@@ -110,7 +109,7 @@ TEST_F(RecordWriting, OneWritePerRecord) {
     EXPECT_FALSE(find_unit(UNIT)->busy.load());
   }
   EXPECT_EQ(writes, (std::vector<std::string>{"   1\r\n", "  22\r\n", " 333\r\n"}));
-  EXPECT_EQ(slurp("out.txt"), "   1\r\n  22\r\n 333\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "   1\r\n  22\r\n 333\r\n");
 }
 
 TEST_F(RecordWriting, ZeroByteLandsAsAZeroByte) {
@@ -118,7 +117,7 @@ TEST_F(RecordWriting, ZeroByteLandsAsAZeroByte) {
   const FieldSpec layout[] = {FieldSpec::characters(1), FieldSpec::skip(1), FieldSpec::characters(3)};
   const OutputItem items[] = {OutputItem::of("\0", 1), OutputItem::of("a\0b", 3)};
   ASSERT_EQ(write_record(UNIT, layout, items, QUIET), 0);
-  EXPECT_EQ(slurp("out.txt"), std::string("\0 a\0b\r\n", 7));
+  EXPECT_EQ(scratch_.read("out.txt"), std::string("\0 a\0b\r\n", 7));
 }
 
 TEST_F(RecordWriting, CharacterFieldTakesAnyValueAsItsBytes) {
@@ -131,22 +130,22 @@ TEST_F(RecordWriting, CharacterFieldTakesAnyValueAsItsBytes) {
   std::string expected(12, '\0');
   std::memcpy(expected.data(), &integer, 4);
   std::memcpy(expected.data() + 4, &real, 8);
-  EXPECT_EQ(slurp("out.txt"), expected + "\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), expected + "\r\n");
   if constexpr (std::endian::native == std::endian::little) {
     EXPECT_EQ(expected.substr(0, 4), "abcd");
   }
 }
 
 TEST_F(RecordWriting, FirstRecordCutsALongerOldFile) {
-  put("out.txt", std::string(1000, 'o') + "\r\n");
+  scratch_.write("out.txt", std::string(1000, 'o') + "\r\n");
   connect_output();
   const FieldSpec layout[] = {FieldSpec::integer(2)};
   const OutputItem first[] = {OutputItem::of(1)};
   const OutputItem second[] = {OutputItem::of(2)};
   ASSERT_EQ(write_record(UNIT, layout, first, QUIET), 0);
-  EXPECT_EQ(slurp("out.txt"), " 1\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), " 1\r\n");
   ASSERT_EQ(write_record(UNIT, layout, second, QUIET), 0);
-  EXPECT_EQ(slurp("out.txt"), " 1\r\n 2\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), " 1\r\n 2\r\n");
 }
 
 // ---- values that do not fit ----------------------------------------------------------------
@@ -168,7 +167,7 @@ TEST_F(ValueOverflow, RecordWrittenInFullAndOneQuietResult) {
   // The run goes on: the next record is written normally.
   const OutputItem fitting[] = {OutputItem::of(10), OutputItem::of(0.5), OutputItem::of(5), OutputItem::of("ok", 2)};
   EXPECT_EQ(write_record(UNIT, layout, fitting, QUIET), 0);
-  EXPECT_EQ(slurp("out.txt"), "** ************ 5ok\r\n10      0.50000 5ok\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "** ************ 5ok\r\n10      0.50000 5ok\r\n");
 }
 
 TEST_F(ValueOverflow, PrintedOnceWithoutTheQuietMark) {
@@ -181,7 +180,7 @@ TEST_F(ValueOverflow, PrintedOnceWithoutTheQuietMark) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "korv2dunta: error (63): output conversion error, unit 58, file " + output_path() + "\r\n");
   EXPECT_EQ(status, status_of(63));
-  EXPECT_EQ(slurp("out.txt"), "**\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "**\r\n");
 }
 
 TEST_F(ValueOverflow, ErrorBranchTakesItSilently) {
@@ -192,7 +191,7 @@ TEST_F(ValueOverflow, ErrorBranchTakesItSilently) {
   const std::int32_t status = write_record(UNIT, layout, items, ERROR_BRANCH);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(status, status_of(63));
-  EXPECT_EQ(slurp("out.txt"), "**\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "**\r\n");
 }
 
 // ---- the record area -----------------------------------------------------------------------
@@ -224,7 +223,7 @@ TEST_F(RecordArea, RecordsAroundTheRoomAndTheBufferSize) {
     EXPECT_EQ(writes, std::vector<std::string>{record});
     expected_file += record;
   }
-  EXPECT_EQ(slurp("out.txt"), expected_file);
+  EXPECT_EQ(scratch_.read("out.txt"), expected_file);
 }
 
 TEST_F(RecordArea, NothingOfOneRecordSurvivesIntoTheNext) {
@@ -247,7 +246,7 @@ using WriteConditions = WriterTest;
 using WriteConditionsDeathTest = WriterTest;
 
 TEST_F(WriteConditions, ReadOnlyUnitIs47BeforeAnyByte) {
-  put("out.txt", "old\r\n");
+  scratch_.write("out.txt", "old\r\n");
   platform::file_calls().open = refuse_writing;
   connect_output();
   ASSERT_TRUE(find_unit(UNIT)->read_only);
@@ -255,12 +254,12 @@ TEST_F(WriteConditions, ReadOnlyUnitIs47BeforeAnyByte) {
   const OutputItem items[] = {OutputItem::of(1)};
   EXPECT_EQ(write_record(UNIT, layout, items, ERROR_BRANCH), status_of(47));
   EXPECT_TRUE(writes.empty());
-  EXPECT_EQ(slurp("out.txt"), "old\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "old\r\n");
   EXPECT_FALSE(find_unit(UNIT)->busy.load());
 }
 
 TEST_F(WriteConditionsDeathTest, ReadOnlyUnitDiagnostic) {
-  put("out.txt", "old\r\n");
+  scratch_.write("out.txt", "old\r\n");
   platform::file_calls().open = refuse_writing;
   connect_output();
   const FieldSpec layout[] = {FieldSpec::integer(2)};
@@ -268,7 +267,7 @@ TEST_F(WriteConditionsDeathTest, ReadOnlyUnitDiagnostic) {
   EXPECT_EXIT((void)write_record(UNIT, layout, items, QUIET), ::testing::ExitedWithCode(47),
               "^korv2dunta: severe \\(47\\): write to READONLY file, unit 58, file " +
                   test_support::escape_regex(output_path()) + "\r\n" + test_support::TRACEBACK + "$");
-  EXPECT_EQ(slurp("out.txt"), "old\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "old\r\n");
 }
 
 TEST_F(WriteConditions, KindMismatchIs61AndTheRecordIsNotWritten) {
@@ -284,7 +283,7 @@ TEST_F(WriteConditions, KindMismatchIs61AndTheRecordIsNotWritten) {
     EXPECT_FALSE(find_unit(UNIT)->busy.load());
   }
   EXPECT_EQ(writes.size(), 1u);
-  EXPECT_EQ(slurp("out.txt"), " 1  2.00\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), " 1  2.00\r\n");
 }
 
 TEST_F(WriteConditionsDeathTest, KindMismatchDiagnostic) {
@@ -297,18 +296,18 @@ TEST_F(WriteConditionsDeathTest, KindMismatchDiagnostic) {
               "^korv2dunta: severe \\(61\\): format/variable-type mismatch, unit 58, file " +
                   test_support::escape_regex(output_path()) + "\r\n" + test_support::TRACEBACK + "$");
   // Earlier records stay in the file.
-  EXPECT_EQ(slurp("out.txt"), " 1  2.00\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), " 1  2.00\r\n");
 }
 
 TEST_F(WriteConditions, FailedWriteIs38AndCutsNothing) {
-  put("out.txt", "old contents\r\n");
+  scratch_.write("out.txt", "old contents\r\n");
   connect_output();
   platform::file_calls().write = failing_write;
   const FieldSpec layout[] = {FieldSpec::integer(2)};
   const OutputItem items[] = {OutputItem::of(1)};
   EXPECT_EQ(write_record(UNIT, layout, items, ERROR_BRANCH), status_of(38));
   EXPECT_EQ(writes, std::vector<std::string>{" 1\r\n"});
-  EXPECT_EQ(slurp("out.txt"), "old contents\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "old contents\r\n");
   EXPECT_FALSE(find_unit(UNIT)->busy.load());
 }
 
@@ -327,7 +326,7 @@ TEST_F(WriteConditionsDeathTest, AreaThatCannotGrowIs66) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer's allocator does not return null under an address-space limit";
 #endif
-  put("out.txt", "old\r\n");
+  scratch_.write("out.txt", "old\r\n");
   connect_output();
   // 4000 skips of 65535 columns would need 262 MB of record area.
   const std::vector<FieldSpec> layout(4000, FieldSpec::skip(65535));
@@ -349,7 +348,7 @@ TEST_F(WriteConditionsDeathTest, AreaThatCannotGrowIs66) {
   EXPECT_EXIT(limited_write(), ::testing::ExitedWithCode(66),
               "^korv2dunta: severe \\(66\\): output statement overflows record, unit 58, file " +
                   test_support::escape_regex(output_path()) + "\r\n" + test_support::TRACEBACK + "$");
-  EXPECT_EQ(slurp("out.txt"), "old\r\n");
+  EXPECT_EQ(scratch_.read("out.txt"), "old\r\n");
 }
 
 TEST_F(WriteConditions, UnitChecksComeBeforeAnyByte) {
