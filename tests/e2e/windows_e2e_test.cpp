@@ -104,9 +104,13 @@ struct ChildRun {
   std::string error_path;
 };
 
-/// Starts the program in `directory` with standard error sent to a file beside it. The child
-/// shares this process's console, when there is one.
-ChildRun start_program(const ScratchDirectory& directory) {
+/// How the program's standard error is handed over.
+enum class ErrorStream { file, missing, stale };
+
+/// Starts the program in `directory` with standard error sent to a file beside it (or no
+/// handle, or the value of a handle already closed). The child shares this process's console,
+/// when there is one.
+ChildRun start_program(const ScratchDirectory& directory, ErrorStream error_stream = ErrorStream::file) {
   ChildRun child{nullptr, directory.path() + ".stderr"};
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   const HANDLE error_file = ::CreateFileA(child.error_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -120,6 +124,12 @@ ChildRun start_program(const ScratchDirectory& directory) {
   startup.hStdInput = nothing;
   startup.hStdOutput = nothing;
   startup.hStdError = error_file;
+  if (error_stream == ErrorStream::missing) startup.hStdError = nullptr;
+  if (error_stream == ErrorStream::stale) {
+    const HANDLE closed = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ::CloseHandle(closed);
+    startup.hStdError = closed;
+  }
   PROCESS_INFORMATION process{};
   std::string command = "\"" + program_path() + "\"";
   if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, directory.path().c_str(), &startup,
@@ -187,6 +197,22 @@ TEST(WindowsRun, BadFieldNamesTheFullWindowsPath) {
   EXPECT_NE(run.error_stream.find("\nkorv2dunta.exe     "), std::string::npos) << run.error_stream;
   // The record finished before the bad one is in the output file.
   EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)).size(), 68u);
+}
+
+// Without a standard error to write to, the diagnostic is dropped: never written into a file
+// the run opened, whatever handle value that file got.
+TEST(WindowsRun, MissingOrStaleErrorHandleDropsTheDiagnostic) {
+  for (const ErrorStream error_stream : {ErrorStream::missing, ErrorStream::stale}) {
+    SCOPED_TRACE(error_stream == ErrorStream::missing ? "missing" : "stale");
+    ScratchDirectory directory;
+    const std::string input = GOOD_RECORD + input_record("3", "1x", "2", "1", "0", 'E', "12.345678") + GOOD_RECORD;
+    write_file(directory.at(INPUT_NAME), input);
+    const RunResult run = wait_for_program(start_program(directory, error_stream));
+    EXPECT_EQ(run.exit_status, 0xC0000040u);
+    EXPECT_EQ(run.error_stream, "");
+    EXPECT_EQ(read_file(directory.at(INPUT_NAME)), input);
+    EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)).size(), 68u);
+  }
 }
 
 TEST(WindowsRun, SharingViolationPrintsSystemTextAndOpenFailure) {
