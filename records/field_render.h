@@ -68,9 +68,7 @@ inline constexpr char PADDED_PAIRS[] =
 /// not always_inline: an optimised build inlines it anyway, into one two-byte move, while an
 /// unoptimised build keeps the call, so inlining the renderers below into a caller's constant
 /// argument cannot show it a copy from far outside the table on a branch that argument never takes.
-inline void put_pair(const char* table, std::size_t index, char* to) noexcept {
-  std::memcpy(to, table + index * 2, 2);
-}
+inline void put_pair(const char* table, std::size_t index, char* to) noexcept { std::memcpy(to, table + index * 2, 2); }
 
 /// Writes the N lowest decimal digits of `value`, leading zeros included, to the N bytes before `end`.
 template <std::size_t N, typename Unsigned>
@@ -127,14 +125,28 @@ template <std::size_t W>
 }
 
 /// The eight decimal digits of `value` < 10^8 as text in one word, the most significant in
-/// the lowest byte (memory order on a little-endian machine). Each step splits every lane of
-/// the word in two by a multiply and a shift, exact for the lane values involved.
+/// the lowest byte (lane 0; store_text puts the lanes in text order). Each step splits every
+/// lane of the word in two by a multiply and a shift, exact for the lane values involved.
 inline std::uint64_t eight_digits(std::uint32_t value) noexcept {
   const std::uint64_t halves = (value / 10000) | std::uint64_t{value % 10000} << 32;
   const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
   const std::uint64_t pairs = hundreds | (halves - hundreds * 100) << 16;
   const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
   return (tens | (pairs - tens * 10) << 8) | 0x3030303030303030;
+}
+
+/// Stores lanes 0 .. COUNT-1 of a text word (lane 0 in the lowest byte) to `to` in that order:
+/// memory order on a little-endian machine, byte-reversed first on a big-endian one.
+template <std::size_t COUNT>
+[[gnu::always_inline]] inline void store_text(std::uint64_t text, char* to) noexcept {
+  static_assert(COUNT <= 8);
+  static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
+  if constexpr (std::endian::native == std::endian::big) {
+    text = (text & 0x00FF00FF00FF00FF) << 8 | ((text >> 8) & 0x00FF00FF00FF00FF);
+    text = (text & 0x0000FFFF0000FFFF) << 16 | ((text >> 16) & 0x0000FFFF0000FFFF);
+    text = text << 32 | text >> 32;
+  }
+  std::memcpy(to, &text, COUNT);
 }
 
 /// 10^n for n <= 19.
@@ -198,7 +210,7 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   constexpr std::uint64_t LIMIT = power_of_ten(INTEGER_COLUMNS);  // a sign takes one column
   constexpr std::uint64_t NEGATIVE_LIMIT = power_of_ten(INTEGER_COLUMNS - 1);
   if (integer >= (negative ? NEGATIVE_LIMIT : LIMIT)) return false;
-  if constexpr (std::endian::native == std::endian::little && INTEGER_COLUMNS <= 8 && D <= 8) {
+  if constexpr (INTEGER_COLUMNS <= 8 && D <= 8) {
     // Both parts as eight digits in a word each; the integer part's leading zeros become
     // blanks (all but its last digit can be), so no count of digits takes a branch.
     std::uint64_t integer_text = eight_digits(static_cast<std::uint32_t>(integer));
@@ -210,11 +222,11 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
     integer_text = (integer_text & ~blank_bytes) | (0x2020202020202020 & blank_bytes);
     if (negative) integer_text ^= std::uint64_t{' ' ^ '-'} << (8 * (zeros - 1));  // blank before the digits
     integer_text >>= 8 * (8 - INTEGER_COLUMNS);
-    std::memcpy(columns, &integer_text, INTEGER_COLUMNS);
+    store_text<INTEGER_COLUMNS>(integer_text, columns);
     columns[INTEGER_COLUMNS] = '.';
     if constexpr (D > 0) {
       const std::uint64_t decimal_text = eight_digits(static_cast<std::uint32_t>(decimals)) >> (8 * (8 - D));
-      std::memcpy(columns + INTEGER_COLUMNS + 1, &decimal_text, D);
+      store_text<D>(decimal_text, columns + INTEGER_COLUMNS + 1);
     }
     return true;
   }

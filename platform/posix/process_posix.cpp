@@ -120,6 +120,10 @@ FaultRegisters fault_registers(const void* context) noexcept {
           static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_ESP])};
 #elif defined(__aarch64__)
   return {static_cast<std::uintptr_t>(user->uc_mcontext.pc), static_cast<std::uintptr_t>(user->uc_mcontext.sp)};
+#elif defined(__s390x__)
+  // The PSW's address, and general register 15, the stack pointer.
+  return {static_cast<std::uintptr_t>(user->uc_mcontext.psw.addr),
+          static_cast<std::uintptr_t>(user->uc_mcontext.gregs[15])};
 #else
   (void)user;
   return {0, 0};

@@ -135,6 +135,11 @@ TEST(FaultInjection, AddressSpaceLimitWithHugeLine) {
   constexpr rlim_t LIMIT = 64u << 20;
   RunOptions options;
   options.in_child = [] { limit_resource(RLIMIT_AS, LIMIT); };
+#if defined(KORV_PROGRAM_EMULATOR)
+  // User-mode emulation keeps address-space limits to itself; the emulated program's address
+  // space is bounded by the guest space the emulator reserves instead.
+  options.environment.push_back("QEMU_RESERVED_VA=" + std::to_string(LIMIT));
+#endif
 
   // The limit leaves the program room for an ordinary run.
   ScratchDirectory small;

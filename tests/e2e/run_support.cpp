@@ -66,8 +66,14 @@ RunResult run_program(const std::string& directory, const RunOptions& options) {
     ::dup2(error_pipe[1], STDERR_FILENO);
     if (::chdir(directory.c_str()) != 0) ::_exit(125);
     if (options.in_child) options.in_child();
+#if defined(KORV_PROGRAM_EMULATOR)
+    // Cross-built: the emulator runs the program, which sees its own path as argv[0].
+    char* const argv[] = {const_cast<char*>(KORV_PROGRAM_EMULATOR), const_cast<char*>(program_path()), nullptr};
+    ::execve(KORV_PROGRAM_EMULATOR, argv, environment.data());
+#else
     char* const argv[] = {const_cast<char*>(program_path()), nullptr};
     ::execve(program_path(), argv, environment.data());
+#endif
     ::_exit(126);
   }
   ::close(error_pipe[1]);
