@@ -5,15 +5,16 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if defined(__linux__)
-#include <sys/syscall.h>
-#endif
 
 #include <cerrno>
 #include <cstring>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
+
+#if KORV_LINUX_CALLS
+#include <sys/syscall.h>
+#endif
 
 namespace platform {
 namespace {
@@ -89,7 +90,7 @@ ReadResult posix_read(FileHandle file, char* destination, std::size_t size) noex
 /// cancellation bookkeeping that costs more than the call itself; this program never cancels
 /// a thread, so on Linux the system call is made as is.
 ssize_t write_once(int fd, const char* bytes, std::size_t count) noexcept {
-#if defined(__linux__)
+#if KORV_LINUX_CALLS
   return static_cast<ssize_t>(::syscall(SYS_write, fd, bytes, count));
 #else
   return ::write(fd, bytes, count);

@@ -4,12 +4,10 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fenv.h>
-#include <link.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
-#include <ucontext.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <unwind.h>
 
@@ -23,6 +21,12 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
+#if KORV_LINUX_CALLS
+#include <link.h>
+#include <sched.h>
+#include <ucontext.h>
+#endif
+
 namespace platform {
 namespace {
 
@@ -31,7 +35,12 @@ pthread_t event_thread{};
 bool event_thread_started = false;
 bool files_unshared = false;
 FaultHandler fault_handler = nullptr;
+/// The main thread's stack as far as it may grow (from an address near its top down to the
+/// stack size limit), for sorting faults where the registers cannot be read; 0 when unknown.
+std::uintptr_t stack_high = 0;
+std::uintptr_t stack_low = 0;
 
+#if KORV_LINUX_CALLS
 /// Finds the loaded object whose segments hold info->pc: its name (the program's own name for
 /// the main program) and the pc relative to its load address.
 void describe_by_segments(FrameInfo* info) noexcept {
@@ -53,6 +62,7 @@ void describe_by_segments(FrameInfo* info) noexcept {
   };
   ::dl_iterate_phdr(visit, info);
 }
+#endif
 
 /// State of one stack walk: where the return addresses go, and how many frames to leave out.
 struct StackWalk {
@@ -111,21 +121,24 @@ struct FaultRegisters {
   std::uintptr_t sp;
 };
 FaultRegisters fault_registers(const void* context) noexcept {
+#if KORV_LINUX_CALLS
   const auto* user = static_cast<const ucontext_t*>(context);
-#if defined(__x86_64__)
+#endif
+#if KORV_LINUX_CALLS && defined(__x86_64__)
   return {static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_RIP]),
           static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_RSP])};
-#elif defined(__i386__)
+#elif KORV_LINUX_CALLS && defined(__i386__)
   return {static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_EIP]),
           static_cast<std::uintptr_t>(user->uc_mcontext.gregs[REG_ESP])};
-#elif defined(__aarch64__)
+#elif KORV_LINUX_CALLS && defined(__aarch64__)
   return {static_cast<std::uintptr_t>(user->uc_mcontext.pc), static_cast<std::uintptr_t>(user->uc_mcontext.sp)};
-#elif defined(__s390x__)
+#elif KORV_LINUX_CALLS && defined(__s390x__)
   // The PSW's address, and general register 15, the stack pointer.
   return {static_cast<std::uintptr_t>(user->uc_mcontext.psw.addr),
           static_cast<std::uintptr_t>(user->uc_mcontext.gregs[15])};
 #else
-  (void)user;
+  // The machine context's layout is the system's own.
+  (void)context;
   return {0, 0};
 #endif
 }
@@ -138,8 +151,9 @@ void on_fault_signal(int signal_number, siginfo_t* info, void* context) noexcept
   if (signal_number == SIGSEGV || signal_number == SIGBUS) {
     // A stack overflow faults on the guard page right below the stack pointer.
     constexpr std::uintptr_t REACH = 65536;
-    const bool at_stack_pointer =
-        registers.sp != 0 && address + REACH >= registers.sp && address < registers.sp + REACH;
+    const bool at_stack_pointer = registers.sp != 0
+                                      ? address + REACH >= registers.sp && address < registers.sp + REACH
+                                      : stack_low != 0 && address + REACH >= stack_low && address < stack_high;
     kind = at_stack_pointer ? FaultKind::stack_overflow : FaultKind::access_violation;
     if (signal_number == SIGBUS && !at_stack_pointer) kind = FaultKind::other;
   } else if (signal_number == SIGFPE && info->si_code == FPE_INTDIV) {
@@ -163,6 +177,13 @@ void on_fault_signal(int signal_number, siginfo_t* info, void* context) noexcept
   ::_exit(128 + signal_number);
 }
 
+/// The text of either strerror_r: the GNU one returns it, the POSIX one fills the buffer and
+/// returns 0.
+[[maybe_unused]] const char* strerror_text(const char* text, const char*) noexcept { return text; }
+[[maybe_unused]] const char* strerror_text(int status, const char* buffer) noexcept {
+  return status == 0 ? buffer : nullptr;
+}
+
 }  // namespace
 
 bool owns_descriptor_table() noexcept {
@@ -172,7 +193,7 @@ bool owns_descriptor_table() noexcept {
 std::size_t error_text(OsError error, char* out, std::size_t out_size) noexcept {
   if (out_size < 3) return 0;
   char scratch[1024];
-  const char* text = ::strerror_r(static_cast<int>(error), scratch, sizeof scratch);
+  const char* text = strerror_text(::strerror_r(static_cast<int>(error), scratch, sizeof scratch), scratch);
   if (text == nullptr || text[0] == '\0') return 0;
   std::size_t length = copy_text(text, out, out_size - 2);
   for (std::size_t i = 0; i < length; ++i) {
@@ -240,7 +261,10 @@ void install_console_handler(ConsoleEventHandler handler) noexcept {
     // A descriptor table shared between threads makes every read and write take a reference
     // on the file; the conversion thread keeps a table of its own instead. The event thread's
     // copy holds none of the line-list files, and the exit that follows an event closes them.
+    // Elsewhere the two threads share one table, and the event thread closes the files itself.
+#if KORV_LINUX_CALLS
     files_unshared = ::unshare(CLONE_FILES) == 0;
+#endif
   }
 }
 
@@ -251,6 +275,13 @@ std::uint32_t console_event_exit_status(std::uint32_t event) noexcept {
 
 void install_fault_handler(FaultHandler handler) noexcept {
   fault_handler = handler;
+  // Called on the main thread at start-up: a local's address lies near the top of its stack.
+  char here = 0;
+  stack_high = reinterpret_cast<std::uintptr_t>(&here);
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < stack_high) {
+    stack_low = stack_high - static_cast<std::uintptr_t>(limit.rlim_cur);
+  }
   // A stack overflow leaves no room on the stack itself: faults run on a stack of their own.
   static constexpr std::size_t ALT_STACK_SIZE = 1u << 16;
   static char alternate_stack[ALT_STACK_SIZE];
@@ -273,7 +304,15 @@ void install_fault_handler(FaultHandler handler) noexcept {
   ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
 }
 
-void mask_float_exceptions() noexcept { ::fedisableexcept(FE_ALL_EXCEPT); }
+void mask_float_exceptions() noexcept {
+#if KORV_LINUX_CALLS
+  ::fedisableexcept(FE_ALL_EXCEPT);
+#else
+  // Clears the flags and installs the non-stop mode: no floating-point exception traps.
+  fenv_t saved;
+  ::feholdexcept(&saved);
+#endif
+}
 
 std::size_t capture_stack(void** frames, std::size_t capacity, std::size_t skip) noexcept {
   // Leave out this function's own frame as well as the caller's `skip`.
@@ -286,9 +325,11 @@ void describe_frame(const void* pc, FrameInfo* info) noexcept {
   info->pc = reinterpret_cast<std::uintptr_t>(pc);
   Dl_info found{};
   if (::dladdr(pc, &found) == 0) {
+#if KORV_LINUX_CALLS
     // A statically linked program has no dynamic symbol table for dladdr; its own code is
     // still found among the loaded segments.
     describe_by_segments(info);
+#endif
     return;
   }
   if (found.dli_fname != nullptr) {
