@@ -99,11 +99,10 @@ inline ConditionCode readable_condition(const UnitConnection& unit) noexcept {
 }
 
 /// Whether a write statement may use the unit: 0, or the condition that refuses it.
+/// The checks of a read statement come first.
 inline ConditionCode writable_condition(const UnitConnection& unit) noexcept {
-  if (unit.direct_access) return ConditionCode::direct_access_unit;
-  if (!unit.formatted || !unit.connected) return ConditionCode::unformatted_unit;
-  if (unit.read_only) return ConditionCode::write_to_read_only;
-  return ConditionCode::success;
+  if (const ConditionCode usable = readable_condition(unit); usable != ConditionCode::success) return usable;
+  return unit.read_only ? ConditionCode::write_to_read_only : ConditionCode::success;
 }
 
 // ---------------------------------------------------------------------------------------
