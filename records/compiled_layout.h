@@ -26,6 +26,11 @@ namespace compiled {
 /// Where read_from puts the values of a record: the targets of InputItems, checked by items_fit.
 struct ItemTargets {
   std::span<const InputItem> items;
+  /// Calls `finish` with the targets as InputItems, for the general statement.
+  template <typename Finish>
+  std::int32_t with_items(Finish finish) const noexcept {
+    return finish(items);
+  }
   template <std::size_t I>
   std::int32_t& integer() const noexcept {
     return *static_cast<std::int32_t*>(items[I].target);
@@ -40,11 +45,26 @@ struct ItemTargets {
   }
 };
 
+/// How VariableTargets holds a target: a number by reference, a span of bytes as itself.
+template <typename Target>
+using HeldTarget = std::conditional_t<std::is_same_v<Target, std::span<char>>, std::span<char>, Target&>;
+
 /// Where read_from puts the values of a record: variables named at compile time, an int32_t
 /// for each integer field, a double for each real field, a span of bytes for each text field.
+/// Nothing here lives in memory unless the general statement needs it, so the compiled code
+/// sees every span's constant length.
 template <typename... Targets>
 struct VariableTargets {
-  std::tuple<Targets&...> targets;
+  std::tuple<HeldTarget<Targets>...> targets;
+  template <typename Finish>
+  std::int32_t with_items(Finish finish) const noexcept {
+    return std::apply(
+        [&](auto&... target) noexcept {
+          const InputItem items[] = {InputItem::of(target)...};
+          return finish(std::span<const InputItem>(items));
+        },
+        targets);
+  }
   template <std::size_t I>
   std::int32_t& integer() const noexcept {
     static_assert(std::is_same_v<std::tuple_element_t<I, std::tuple<Targets...>>, std::int32_t>);
@@ -65,6 +85,11 @@ struct VariableTargets {
 /// The values write fill_from renders: those of OutputItems, checked by items_fit.
 struct ItemValues {
   std::span<const OutputItem> items;
+  /// Calls `finish` with the values as OutputItems, for the general statement.
+  template <typename Finish>
+  std::int32_t with_items(Finish finish) const noexcept {
+    return finish(items);
+  }
   template <std::size_t I>
   std::int32_t integer() const noexcept {
     return items[I].integer;
@@ -79,11 +104,26 @@ struct ItemValues {
   }
 };
 
+/// How VariableValues holds a value: a number by reference, a string_view as itself.
+template <typename Value>
+using HeldValue = std::conditional_t<std::is_same_v<Value, std::string_view>, std::string_view, const Value&>;
+
 /// The values fill_from renders: variables named at compile time, an int32_t for each integer
-/// field, a double for each real field, a string_view for each text field.
+/// field, a double for each real field, a string_view for each text field. Numbers are read
+/// where they are rendered; nothing here lives in memory unless the general statement needs
+/// it, so the compiled code sees every string_view's constant length.
 template <typename... Values>
 struct VariableValues {
-  std::tuple<const Values&...> values;
+  std::tuple<HeldValue<Values>...> values;
+  template <typename Finish>
+  std::int32_t with_items(Finish finish) const noexcept {
+    return std::apply(
+        [&](const auto&... value) noexcept {
+          const OutputItem items[] = {OutputItem::of(value)...};
+          return finish(std::span<const OutputItem>(items));
+        },
+        values);
+  }
   template <std::size_t I>
   std::int32_t integer() const noexcept {
     static_assert(std::is_same_v<std::tuple_element_t<I, std::tuple<Values...>>, std::int32_t>);
@@ -101,37 +141,37 @@ struct VariableValues {
   }
 };
 
-/// Converts field I (at column offset OFFSET, filling value ITEM of `to`) and the fields after it.
+/// Converts field I (at column offset OFFSET, filling value ITEM of `to`) and the fields after
+/// it, blanks ignored: true when every field converted. False leaves the record to the general
+/// walk, which reads it again from its first field and says where and why it failed; that way
+/// the code made here stays free of everything a good record never needs.
 template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITEM, typename Targets>
-FieldsOutcome read_from(const char* record, const Targets& to, bool blanks_ignored) noexcept {
+[[gnu::always_inline]] inline bool read_from(const char* record, const Targets& to) noexcept {
   if constexpr (I == std::size(FIELDS)) {
-    return {ConditionCode::success, 0, 0, OFFSET};
+    return true;
   } else {
     constexpr FieldSpec FIELD = FIELDS[I];
     if constexpr (FIELD.kind == FieldKind::skip) {
-      return read_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM>(record, to, blanks_ignored);
+      return read_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM>(record, to);
     } else {
       const std::string_view text(record + OFFSET, FIELD.width);
-      bool valid = true;
       if constexpr (FIELD.kind == FieldKind::integer) {
         std::int32_t& target = to.template integer<ITEM>();
         bool done = false;
-        if constexpr (FIELD.width <= 9) done = blanks_ignored && parse_integer_plain<FIELD.width>(text.data(), target);
+        if constexpr (FIELD.width <= 9) done = parse_integer_plain<FIELD.width>(text.data(), target);
         if (!done) [[unlikely]] {
-          const IntegerParse parsed = parse_integer_in_full(text, blanks_ignored);
+          const IntegerParse parsed = parse_integer_in_full(text, true);
+          if (parsed.status != ParseStatus::ok) return false;
           target = parsed.value;
-          valid = parsed.status == ParseStatus::ok;
         }
       } else if constexpr (FIELD.kind == FieldKind::real) {
         double& target = to.template real<ITEM>();
         bool done = false;
-        if constexpr (FIELD.width <= 16) {
-          done = blanks_ignored && parse_fixed_plain<FIELD.width>(text.data(), FIELD.decimals, target);
-        }
+        if constexpr (FIELD.width <= 16) done = parse_fixed_plain<FIELD.width>(text.data(), FIELD.decimals, target);
         if (!done) [[unlikely]] {
-          const FixedParse parsed = parse_fixed_in_full(text, FIELD.decimals, blanks_ignored);
+          const FixedParse parsed = parse_fixed_in_full(text, FIELD.decimals, true);
+          if (parsed.status != ParseStatus::ok) return false;
           target = parsed.value;
-          valid = parsed.status == ParseStatus::ok;
         }
       } else {
         const std::span<char> area = to.template text<ITEM>();
@@ -141,27 +181,19 @@ FieldsOutcome read_from(const char* record, const Targets& to, bool blanks_ignor
           parse_characters(text, area.data(), area.size());
         }
       }
-      if (!valid) [[unlikely]] {
-        // A comma ends a numeric field early and shifts the rest of the line; no field with
-        // one converts, so the check costs nothing on good lines.
-        if (std::memchr(text.data(), ',', text.size()) != nullptr) return {ConditionCode::success, 0, 0, 0, true};
-        return {ConditionCode::input_conversion, OFFSET, FIELD.width, OFFSET};
-      }
-      return read_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM + 1>(record, to, blanks_ignored);
+      return read_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM + 1>(record, to);
     }
   }
 }
 
 /// Renders field I (at column offset OFFSET, from value ITEM of `from`) and the fields after it;
-/// the outcome's length is the end of the last value field rendered.
+/// `overflowed` is set when a value did not fit its field.
 template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITEM, typename Values>
-FieldsOutcome fill_from(char* area, const Values& from, bool& overflowed, std::size_t high_water) noexcept {
-  if constexpr (I == std::size(FIELDS)) {
-    return {ConditionCode::success, 0, 0, high_water};
-  } else {
+[[gnu::always_inline]] inline void fill_from(char* area, const Values& from, bool& overflowed) noexcept {
+  if constexpr (I < std::size(FIELDS)) {
     constexpr FieldSpec FIELD = FIELDS[I];
     if constexpr (FIELD.kind == FieldKind::skip) {
-      return fill_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM>(area, from, overflowed, high_water);
+      fill_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM>(area, from, overflowed);
     } else {
       char* columns = area + OFFSET;
       if constexpr (FIELD.kind == FieldKind::integer) {
@@ -186,7 +218,7 @@ FieldsOutcome fill_from(char* area, const Values& from, bool& overflowed, std::s
           render_characters(bytes.data(), bytes.size(), FIELD.width, columns);
         }
       }
-      return fill_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM + 1>(area, from, overflowed, OFFSET + FIELD.width);
+      fill_from<FIELDS, I + 1, OFFSET + FIELD.width, ITEM + 1>(area, from, overflowed);
     }
   }
 }
@@ -221,54 +253,79 @@ bool items_fit(std::span<const Item> items, bool any_text) noexcept {
   return true;
 }
 
+/// The columns the layout spans, and the end of its last value field (where a record of it ends).
 template <const auto& FIELDS>
 constexpr std::size_t span_of() noexcept {
   std::size_t span = 0;
   for (const FieldSpec& field : FIELDS) span += field.width;
   return span;
 }
+template <const auto& FIELDS>
+constexpr std::size_t value_end_of() noexcept {
+  std::size_t span = 0;
+  std::size_t end = 0;
+  for (const FieldSpec& field : FIELDS) {
+    span += field.width;
+    if (field.kind != FieldKind::skip) end = span;
+  }
+  return end;
+}
 
-/// The read statement with compiled code: `to` receives the values, `fits` says whether the
-/// compiled code may use it, and `with_items(finish)` calls finish with the same destinations
-/// as InputItems for the general statement.
-template <const auto& FIELDS, typename Targets, typename WithItems>
-std::int32_t read_statement(std::int32_t unit_number, const Targets& to, bool fits, WithItems with_items,
-                            const StatementBranches& branches) noexcept {
+/// The general read statement's end of a record the compiled code left to it: the layout is
+/// walked from the record's first field. `to` comes by value, so that the caller builds it only
+/// on its way here.
+template <const auto& FIELDS, typename Targets>
+[[gnu::cold, gnu::noinline]] std::int32_t read_in_general(std::int32_t unit_number, UnitConnection& unit,
+                                                          const Targets to,
+                                                          const StatementBranches& branches) noexcept {
+  return to.with_items([&](std::span<const InputItem> items) noexcept {
+    BadField bad_field;  // filled with an input conversion error, read only with it
+    const ConditionCode condition = detail::read_fields(unit, RecordLayout(FIELDS), items, bad_field);
+    return detail::end_statement(unit_number, &unit, condition, branches, UnitDisposition::release, &bad_field);
+  });
+}
+
+/// The general write statement's end of a record the compiled code cannot build.
+template <const auto& FIELDS, typename Values>
+[[gnu::cold, gnu::noinline]] std::int32_t write_in_general(std::int32_t unit_number, UnitConnection& unit,
+                                                           const Values from,
+                                                           const StatementBranches& branches) noexcept {
+  return from.with_items([&](std::span<const OutputItem> items) noexcept {
+    const ConditionCode condition = detail::build_and_write(unit, RecordLayout(FIELDS), items);
+    return detail::end_statement(unit_number, &unit, condition, branches);
+  });
+}
+
+/// The read statement with compiled code: `to` receives the values, and `fits` says whether the
+/// compiled code may use it.
+template <const auto& FIELDS, typename Targets>
+[[gnu::always_inline]] inline std::int32_t read_statement(std::int32_t unit_number, const Targets& to, bool fits,
+                                                          const StatementBranches& branches) noexcept {
   constexpr std::size_t SPAN = span_of<FIELDS>();
   UnitConnection* unit = nullptr;
-  BadField bad_field;  // filled with an input conversion error, read only with it
   ConditionCode condition = detail::acquire(unit_number, &unit);
-  // The general statement reads the fields, or settles what the compiled code made of them.
-  const auto in_general = [&](const FieldsOutcome* read) noexcept {
-    return with_items([&](std::span<const InputItem> items) noexcept {
-      condition = detail::read_fields(*unit, read, RecordLayout(FIELDS), items, bad_field);
-      return detail::end_statement(unit_number, unit, condition, branches, UnitDisposition::release, &bad_field);
-    });
-  };
   if (condition == ConditionCode::success) condition = detail::readable_condition(*unit);
   if (condition == ConditionCode::success) condition = detail::take_record(*unit);
   if (condition != ConditionCode::success) [[unlikely]] {
     return detail::end_statement(unit_number, unit, condition, branches);
   }
   InputCursor& cursor = unit->formatting->input;
-  if (SPAN > static_cast<std::size_t>(cursor.record_end - cursor.position) || !fits) [[unlikely]] {
-    return in_general(nullptr);
+  if (SPAN <= static_cast<std::size_t>(cursor.record_end - cursor.position) && fits && unit->blanks_ignored &&
+      read_from<FIELDS, 0, 0, 0>(cursor.position, to)) [[likely]] {
+    cursor.position += SPAN;
+    detail::release(unit_number, *unit);
+    return 0;
   }
-  const FieldsOutcome read = read_from<FIELDS, 0, 0, 0>(cursor.position, to, unit->blanks_ignored);
-  if (read.condition != ConditionCode::success || read.needs_walk) [[unlikely]] {
-    return in_general(&read);
-  }
-  cursor.position += read.length;
-  return detail::end_statement(unit_number, unit, condition, branches);
+  return read_in_general<FIELDS>(unit_number, *unit, to, branches);
 }
 
-/// The write statement with compiled code: `from` gives the values, `fits` says whether the
-/// compiled code may use it, and `with_items(finish)` calls finish with the same values as
-/// OutputItems for the general statement.
-template <const auto& FIELDS, typename Values, typename WithItems>
-std::int32_t write_statement(std::int32_t unit_number, const Values& from, bool fits, WithItems with_items,
-                             const StatementBranches& branches) noexcept {
+/// The write statement with compiled code: `from` gives the values, and `fits` says whether the
+/// compiled code may use it.
+template <const auto& FIELDS, typename Values>
+[[gnu::always_inline]] inline std::int32_t write_statement(std::int32_t unit_number, const Values& from, bool fits,
+                                                           const StatementBranches& branches) noexcept {
   constexpr std::size_t SPAN = span_of<FIELDS>();
+  constexpr std::size_t LENGTH = value_end_of<FIELDS>();
   UnitConnection* unit = nullptr;
   ConditionCode condition = detail::acquire(unit_number, &unit);
   if (condition == ConditionCode::success) condition = detail::writable_condition(*unit);
@@ -277,26 +334,27 @@ std::int32_t write_statement(std::int32_t unit_number, const Values& from, bool 
   }
   // The area runs to record_capacity - 1 columns; CR LF and slack follow it in the buffer.
   if (SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size || !fits) [[unlikely]] {
-    return with_items([&](std::span<const OutputItem> items) noexcept {
-      condition = detail::build_and_write(*unit, RecordLayout(FIELDS), items);
-      return detail::end_statement(unit_number, unit, condition, branches);
-    });
+    return write_in_general<FIELDS>(unit_number, *unit, from, branches);
   }
   RecordBuffer& area = unit->formatting->output;
   area.start = 0;
   area.limit = unit->record_capacity - 1;
-  // Columns past the layout are never written, so only the layout's own are blanked.
-  std::memset(unit->buffer, ' ', SPAN);
-  bool value_overflowed = false;
-  const FieldsOutcome filled = fill_from<FIELDS, 0, 0, 0>(unit->buffer, from, value_overflowed, 0);
-  area.high_water = filled.length;
+  area.high_water = LENGTH;
   area.position = SPAN;
-  // The area starts the buffer and the layout leaves room for CR LF behind it.
+  // Columns past the layout are never written, so only the layout's own are blanked. The area
+  // starts the buffer and the layout leaves room for CR LF behind it.
   char* record = unit->buffer;
-  record[filled.length] = '\r';
-  record[filled.length + 1] = '\n';
-  condition = write_record_bytes(*unit, record, filled.length + 2);
-  if (condition == ConditionCode::success && value_overflowed) condition = ConditionCode::output_conversion;
+  std::memset(record, ' ', SPAN);
+  bool value_overflowed = false;
+  fill_from<FIELDS, 0, 0, 0>(record, from, value_overflowed);
+  record[LENGTH] = '\r';
+  record[LENGTH + 1] = '\n';
+  condition = write_record_bytes(*unit, record, LENGTH + 2);
+  if (condition == ConditionCode::success && !value_overflowed) [[likely]] {
+    detail::release(unit_number, *unit);
+    return 0;
+  }
+  if (condition == ConditionCode::success) condition = ConditionCode::output_conversion;
   return detail::end_statement(unit_number, unit, condition, branches);
 }
 
@@ -310,8 +368,7 @@ template <const auto& FIELDS>
 std::int32_t read_compiled_record(std::int32_t unit_number, std::span<const InputItem> items,
                                   const StatementBranches& branches) noexcept {
   return compiled::read_statement<FIELDS>(
-      unit_number, compiled::ItemTargets{items}, compiled::items_fit<FIELDS>(items, false),
-      [&](auto finish) noexcept { return finish(items); }, branches);
+      unit_number, compiled::ItemTargets{items}, compiled::items_fit<FIELDS>(items, false), branches);
 }
 
 /// read_compiled_record into variables named at compile time, in the order of the layout's data
@@ -321,13 +378,8 @@ template <const auto& FIELDS, typename... Targets>
 std::int32_t read_compiled_values(std::int32_t unit_number, const StatementBranches& branches,
                                   Targets&... targets) noexcept {
   static_assert(sizeof...(Targets) == compiled::item_kinds_of<FIELDS>().size(), "one variable per data field");
-  return compiled::read_statement<FIELDS>(
-      unit_number, compiled::VariableTargets<Targets...>{{targets...}}, true,
-      [&](auto finish) noexcept {
-        const InputItem items[] = {InputItem::of(targets)...};
-        return finish(std::span<const InputItem>(items));
-      },
-      branches);
+  return compiled::read_statement<FIELDS>(unit_number, compiled::VariableTargets<Targets...>{{targets...}}, true,
+                                          branches);
 }
 
 /// write_record for the constant layout FIELDS: when the record area holds the whole layout,
@@ -337,8 +389,7 @@ template <const auto& FIELDS>
 std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const OutputItem> items,
                                    const StatementBranches& branches) noexcept {
   return compiled::write_statement<FIELDS>(
-      unit_number, compiled::ItemValues{items}, compiled::items_fit<FIELDS>(items, true),
-      [&](auto finish) noexcept { return finish(items); }, branches);
+      unit_number, compiled::ItemValues{items}, compiled::items_fit<FIELDS>(items, true), branches);
 }
 
 /// write_compiled_record of values named at compile time, in the order of the layout's data
@@ -348,13 +399,8 @@ template <const auto& FIELDS, typename... Values>
 std::int32_t write_compiled_values(std::int32_t unit_number, const StatementBranches& branches,
                                    const Values&... values) noexcept {
   static_assert(sizeof...(Values) == compiled::item_kinds_of<FIELDS>().size(), "one value per data field");
-  return compiled::write_statement<FIELDS>(
-      unit_number, compiled::VariableValues<Values...>{{values...}}, true,
-      [&](auto finish) noexcept {
-        const OutputItem items[] = {OutputItem::of(values)...};
-        return finish(std::span<const OutputItem>(items));
-      },
-      branches);
+  return compiled::write_statement<FIELDS>(unit_number, compiled::VariableValues<Values...>{{values...}}, true,
+                                           branches);
 }
 
 }  // namespace records

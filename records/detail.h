@@ -56,6 +56,15 @@ inline void release(UnitConnection& unit) noexcept {
   busy.store(false, std::memory_order_release);
 }
 
+/// release of the unit acquired as `unit_number`: a number known where the statement is compiled
+/// names its slot at once.
+[[gnu::always_inline]] inline void release(std::int32_t unit_number, UnitConnection& unit) noexcept {
+  std::atomic<bool>& busy = unit_number >= MIN_UNIT && unit_number <= MAX_DIRECT_UNIT
+                                ? direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)].busy
+                                : unit.busy;
+  busy.store(false, std::memory_order_release);
+}
+
 // ---------------------------------------------------------------------------------------
 // The statement protocol.
 
@@ -141,12 +150,11 @@ inline ConditionCode take_record(UnitConnection& unit) noexcept {
   return refill_and_take(unit);
 }
 
-/// Reads the fields of the current record under `layout` into `items` by walking the layout,
-/// or settles what compiled code made of the record (`compiled`; null when it read nothing): a
-/// comma sends the record to the walk, an input conversion error says in `bad_field` where it
-/// lies, and the position moves past what was read.
-ConditionCode read_fields(UnitConnection& unit, const FieldsOutcome* compiled, RecordLayout layout,
-                          std::span<const InputItem> items, BadField& bad_field) noexcept;
+/// Reads the fields of the current record under `layout` into `items` by walking the layout:
+/// an input conversion error says in `bad_field` where it lies, and the position moves past
+/// what was read.
+ConditionCode read_fields(UnitConnection& unit, RecordLayout layout, std::span<const InputItem> items,
+                          BadField& bad_field) noexcept;
 
 // ---------------------------------------------------------------------------------------
 // Steps of the write statement.

@@ -96,14 +96,4 @@ struct OutputItem {
   }
 };
 
-/// What converting the fields of one whole record came to: a condition, where the field that
-/// raised it starts (column offset) and how wide it is, and the columns the fields filled.
-struct FieldsOutcome {
-  ConditionCode condition;
-  std::size_t offset;
-  std::size_t width;
-  std::size_t length;
-  bool needs_walk = false;  ///< a comma stands in a numeric field: only the general walk reads it
-};
-
 }  // namespace records

@@ -132,17 +132,9 @@ ConditionCode refill_and_take(UnitConnection& unit) noexcept {
   }
 }
 
-ConditionCode read_fields(UnitConnection& unit, const FieldsOutcome* compiled, RecordLayout layout,
-                          std::span<const InputItem> items, BadField& bad_field) noexcept {
-  InputCursor& cursor = unit.formatting->input;
-  if (compiled == nullptr || compiled->needs_walk) {
-    return walk_layout(cursor, layout, items, unit.blanks_ignored, bad_field);
-  }
-  if (compiled->condition == ConditionCode::input_conversion) {
-    bad_field = bad_field_at(cursor, cursor.position + compiled->offset, compiled->width, compiled->width);
-  }
-  cursor.position += compiled->condition == ConditionCode::success ? compiled->length : compiled->offset;
-  return compiled->condition;
+ConditionCode read_fields(UnitConnection& unit, RecordLayout layout, std::span<const InputItem> items,
+                          BadField& bad_field) noexcept {
+  return walk_layout(unit.formatting->input, layout, items, unit.blanks_ignored, bad_field);
 }
 
 }  // namespace detail
@@ -154,7 +146,7 @@ std::int32_t read_record(std::int32_t unit_number, RecordLayout layout, std::spa
   ConditionCode condition = detail::acquire(unit_number, &unit);
   if (condition == ConditionCode::success) condition = detail::readable_condition(*unit);
   if (condition == ConditionCode::success) condition = detail::take_record(*unit);
-  if (condition == ConditionCode::success) condition = detail::read_fields(*unit, nullptr, layout, items, bad_field);
+  if (condition == ConditionCode::success) condition = detail::read_fields(*unit, layout, items, bad_field);
   return detail::end_statement(unit_number, unit, condition, branches, UnitDisposition::release, &bad_field);
 }
 
