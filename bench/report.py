@@ -6,7 +6,7 @@ Usage: bench/report.py RESULTS_DIR
 Reads: run-<name>.json (hyperfine exports; the conversions as run-korv-<round>.json and
 run-floor-<round>.json), rss-<name>.txt (/usr/bin/time -v output),
 facts.txt (key=value lines: lines, rounds, expected, records_korv, records_floor, cores,
-load_percent, lines_full),
+load_percent, lines_full, count_lines, instructions_korv, instructions_floor),
 micro.json (Google Benchmark JSON, optional). Pairs X / X_baseline are shown as a ratio
 baseline / X ("times faster than the baseline").
 Exit status 0; the targets of the performance issue are marked ok or MISSED.
@@ -18,10 +18,11 @@ import re
 import sys
 
 WALL_RATIO_TARGET = 1.15
-RSS_TARGET_KIB = 4 * 1024
+RSS_TARGET_KIB = 1024
 RSS_GROWTH_TARGET = 0.10
-USER_NS_TARGET = 150.0
-EMPTY_RATIO_TARGET = 2.0
+USER_NS_TARGET = 70.0
+EMPTY_RATIO_TARGET = 1.25
+INSTRUCTIONS_TARGET = 400
 MICRO_RATIO_TARGET = 2.0
 # Micro-benchmark pairs with a ratio target.
 MICRO_TARGETS = ("bm_read_record", "bm_render_record")
@@ -93,9 +94,19 @@ def conversion_table(directory, facts):
     return [
         ("wall ratio korv2dunta/floor <= %.2f" % WALL_RATIO_TARGET, "%.3f" % ratio, ratio <= WALL_RATIO_TARGET),
         ("user CPU per line <= %.0f ns" % USER_NS_TARGET, "%.1f ns" % user_ns, user_ns <= USER_NS_TARGET),
-        ("peak RSS <= 4 MiB", "%d KiB" % load_rss_kib(directory, "korv"),
-         load_rss_kib(directory, "korv") <= RSS_TARGET_KIB),
+        ("peak RSS < 1 MiB", "%d KiB" % load_rss_kib(directory, "korv"),
+         load_rss_kib(directory, "korv") < RSS_TARGET_KIB),
     ]
+
+
+def instruction_count(facts):
+    if "instructions_korv" not in facts:
+        return []
+    lines = facts["count_lines"]
+    korv, floor = facts["instructions_korv"] / lines, facts["instructions_floor"] / lines
+    print("Instructions per input line under callgrind on %d lines: korv2dunta %.1f, floor %.1f (ratio %.2f)" % (
+        lines, korv, floor, korv / floor))
+    return [("instructions per line <= %d" % INSTRUCTIONS_TARGET, "%.1f" % korv, korv <= INSTRUCTIONS_TARGET)]
 
 
 def memory_check(directory, facts):
@@ -164,6 +175,7 @@ def main():
               " ratio need a quiet machine, CPU times and the micro-benchmark ratios suffer less.\n" % (
                   load, facts.get("cores", 1)))
     checks = conversion_table(directory, facts)
+    checks += instruction_count(facts)
     checks += memory_check(directory, facts)
     checks += empty_input(directory)
     checks += micro_table(directory)
