@@ -68,8 +68,10 @@ struct FileCalls {
 /// (a pipe with no reader, a file-size limit) are turned into write errors.
 void secure_process_boundary() noexcept;
 
+/// The file calls in use, defined by the backend; read through file_calls().
+extern FileCalls current_file_calls;
 /// The file calls in use. Signal-safe to read.
-FileCalls& file_calls() noexcept;
+inline FileCalls& file_calls() noexcept { return current_file_calls; }
 /// The backend's own file calls, for tests that restore them.
 const FileCalls& native_file_calls() noexcept;
 

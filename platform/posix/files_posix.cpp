@@ -131,11 +131,10 @@ OsError posix_close(FileHandle file) noexcept {
 
 constexpr FileCalls NATIVE_CALLS{posix_open, posix_read, posix_write, posix_truncate, posix_truncate_to_empty,
                                  posix_close};
-FileCalls current_calls = NATIVE_CALLS;
 
 }  // namespace
 
-FileCalls& file_calls() noexcept { return current_calls; }
+FileCalls current_file_calls = NATIVE_CALLS;
 const FileCalls& native_file_calls() noexcept { return NATIVE_CALLS; }
 
 std::size_t full_path(const char* name, char* out, std::size_t out_size) noexcept {

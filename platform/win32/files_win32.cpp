@@ -76,11 +76,10 @@ OsError win32_close(FileHandle file) noexcept {
 
 constexpr FileCalls NATIVE_CALLS{win32_open, win32_read, win32_write, win32_truncate, win32_truncate_to_empty,
                                  win32_close};
-FileCalls current_calls = NATIVE_CALLS;
 
 }  // namespace
 
-FileCalls& file_calls() noexcept { return current_calls; }
+FileCalls current_file_calls = NATIVE_CALLS;
 const FileCalls& native_file_calls() noexcept { return NATIVE_CALLS; }
 
 std::size_t full_path(const char* name, char* out, std::size_t out_size) noexcept {
