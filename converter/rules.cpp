@@ -31,8 +31,9 @@ void set_parity_sign(StateLabels& state) noexcept {
 }  // namespace
 
 bool apply_conversion_rules(LineRecord& record) noexcept {
-  // Exact comparison: the placeholder is written as -900.00000 and reads back exactly.
-  if (record.freq == FREQ_PLACEHOLDER || std::isnan(record.freq)) return false;
+  // Exact comparison: the placeholder is written as -900.00000 and reads back exactly. Neither
+  // less nor greater is the placeholder itself or a NaN, in one unordered comparison.
+  if (!std::islessgreater(record.freq, FREQ_PLACEHOLDER)) return false;
   const bool a_branch = record.species == 'A';
   if (!a_branch && record.species != 'E') return false;
 
