@@ -97,7 +97,17 @@ ssize_t write_once(int fd, const char* bytes, std::size_t count) noexcept {
 #endif
 }
 
-OsError posix_write(FileHandle file, const char* bytes, std::size_t count) noexcept {
+/// The rest of a write that one call did not finish: continues after a short write, retries an
+/// interruption, and sorts out the error.
+[[gnu::noinline]] OsError finish_write(FileHandle file, const char* bytes, std::size_t count, ssize_t first) noexcept {
+  if (first > 0) {
+    bytes += first;
+    count -= static_cast<std::size_t>(first);
+  } else if (first < 0 && errno != EINTR) {
+    return last_errno();
+  } else if (first == 0) {
+    return static_cast<OsError>(ENOSPC);
+  }
   while (count > 0) {
     const ssize_t put = retry_interrupted([&] { return write_once(descriptor(file), bytes, count); });
     if (put < 0) return last_errno();
@@ -106,6 +116,14 @@ OsError posix_write(FileHandle file, const char* bytes, std::size_t count) noexc
     count -= static_cast<std::size_t>(put);
   }
   return 0;
+}
+
+OsError posix_write(FileHandle file, const char* bytes, std::size_t count) noexcept {
+  // The usual case: one call takes the whole record (and nothing is asked of a call for none).
+  if (count == 0) return 0;
+  const ssize_t first = write_once(descriptor(file), bytes, count);
+  if (first == static_cast<ssize_t>(count)) [[likely]] return 0;
+  return finish_write(file, bytes, count, first);
 }
 
 OsError posix_truncate(FileHandle file) noexcept {
