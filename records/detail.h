@@ -142,7 +142,7 @@ ConditionCode refill_and_take(UnitConnection& unit) noexcept;
 /// record too long. A line end already in the buffer is found on the spot.
 inline ConditionCode take_record(UnitConnection& unit) noexcept {
   InputCursor& cursor = unit.formatting->input;
-  if (cursor.next_byte != nullptr && cursor.unread_bytes > 0) {
+  if (cursor.unread_bytes > 0) {  // bytes are held only behind a record taken before
     if (auto* line_feed = static_cast<char*>(std::memchr(cursor.next_byte, '\n', cursor.unread_bytes))) {
       return finish_take(cursor, cursor.next_byte, line_feed, cursor.next_byte + cursor.unread_bytes);
     }
