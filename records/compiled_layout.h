@@ -336,13 +336,10 @@ template <const auto& FIELDS, typename Values>
   if (SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size || !fits) [[unlikely]] {
     return write_in_general<FIELDS>(unit_number, *unit, from, branches);
   }
-  RecordBuffer& area = unit->formatting->output;
-  area.start = 0;
-  area.limit = unit->record_capacity - 1;
-  area.high_water = LENGTH;
-  area.position = SPAN;
-  // Columns past the layout are never written, so only the layout's own are blanked. The area
-  // starts the buffer and the layout leaves room for CR LF behind it.
+  // The record is built where the general statement builds it, at the front of the buffer, but
+  // without its area bookkeeping: every write statement sets that afresh, and nothing reads it
+  // after one. Columns past the layout are never written, so only the layout's own are
+  // blanked, and the layout leaves room for CR LF behind it.
   char* record = unit->buffer;
   std::memset(record, ' ', SPAN);
   bool value_overflowed = false;
