@@ -364,8 +364,8 @@ template <const auto& FIELDS, typename Values>
 template <const auto& FIELDS>
 std::int32_t read_compiled_record(std::int32_t unit_number, std::span<const InputItem> items,
                                   const StatementBranches& branches) noexcept {
-  return compiled::read_statement<FIELDS>(
-      unit_number, compiled::ItemTargets{items}, compiled::items_fit<FIELDS>(items, false), branches);
+  return compiled::read_statement<FIELDS>(unit_number, compiled::ItemTargets{items},
+                                          compiled::items_fit<FIELDS>(items, false), branches);
 }
 
 /// read_compiled_record into variables named at compile time, in the order of the layout's data
@@ -385,8 +385,8 @@ std::int32_t read_compiled_values(std::int32_t unit_number, const StatementBranc
 template <const auto& FIELDS>
 std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const OutputItem> items,
                                    const StatementBranches& branches) noexcept {
-  return compiled::write_statement<FIELDS>(
-      unit_number, compiled::ItemValues{items}, compiled::items_fit<FIELDS>(items, true), branches);
+  return compiled::write_statement<FIELDS>(unit_number, compiled::ItemValues{items},
+                                           compiled::items_fit<FIELDS>(items, true), branches);
 }
 
 /// write_compiled_record of values named at compile time, in the order of the layout's data

@@ -122,7 +122,8 @@ OsError posix_write(FileHandle file, const char* bytes, std::size_t count) noexc
   // The usual case: one call takes the whole record (and nothing is asked of a call for none).
   if (count == 0) return 0;
   const ssize_t first = write_once(descriptor(file), bytes, count);
-  if (first == static_cast<ssize_t>(count)) [[likely]] return 0;
+  if (first == static_cast<ssize_t>(count)) [[likely]]
+    return 0;
   return finish_write(file, bytes, count, first);
 }
 
