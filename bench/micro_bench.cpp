@@ -125,7 +125,7 @@ void prepare() {
       NO_BRANCHES);
   // The baseline writes through the same descriptor: the device is held locked by the unit.
   const records::UnitConnection* output = records::find_unit(converter::OUTPUT_UNIT);
-  if (output == nullptr || !output->connected) setup_failed("cannot connect the output unit");
+  if (output == nullptr || !output->marks.connected) setup_failed("cannot connect the output unit");
   data.null_device = output->handle;
 }
 

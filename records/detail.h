@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -100,18 +101,30 @@ inline std::int32_t end_statement(std::int32_t unit_number, UnitConnection* unit
   return route_condition(unit_number, unit, condition, branches, on_condition, bad_field);
 }
 
+/// The marks of a unit as one word. A bool is one byte holding 0 or 1, so the word masked to
+/// the marks a statement checks equals the word of the marks it wants exactly when each
+/// checked mark is as wanted, whatever the machine's byte order.
+inline std::uint32_t marks_word(const UnitMarks& marks) noexcept { return std::bit_cast<std::uint32_t>(marks); }
+inline constexpr std::uint32_t READ_CHECKED = std::bit_cast<std::uint32_t>(UnitMarks{true, false, true, true});
+inline constexpr std::uint32_t WRITE_CHECKED = std::bit_cast<std::uint32_t>(UnitMarks{true, true, true, true});
+/// Connected, formatted, not direct access and, for a write, not read-only.
+inline constexpr std::uint32_t USABLE = std::bit_cast<std::uint32_t>(UnitMarks{true, false, true, false});
+
 /// Whether a read statement may use the unit: 0, or the condition that refuses it.
 inline ConditionCode readable_condition(const UnitConnection& unit) noexcept {
-  if (unit.direct_access) return ConditionCode::direct_access_unit;
-  if (!unit.formatted || !unit.connected) return ConditionCode::unformatted_unit;
-  return ConditionCode::success;
+  if ((marks_word(unit.marks) & READ_CHECKED) == USABLE) [[likely]]
+    return ConditionCode::success;
+  if (unit.marks.direct_access) return ConditionCode::direct_access_unit;
+  return ConditionCode::unformatted_unit;  // not formatted or not connected
 }
 
 /// Whether a write statement may use the unit: 0, or the condition that refuses it.
 /// The checks of a read statement come first.
 inline ConditionCode writable_condition(const UnitConnection& unit) noexcept {
+  if ((marks_word(unit.marks) & WRITE_CHECKED) == USABLE) [[likely]]
+    return ConditionCode::success;
   if (const ConditionCode usable = readable_condition(unit); usable != ConditionCode::success) return usable;
-  return unit.read_only ? ConditionCode::write_to_read_only : ConditionCode::success;
+  return ConditionCode::write_to_read_only;
 }
 
 // ---------------------------------------------------------------------------------------

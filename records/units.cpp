@@ -118,15 +118,15 @@ ConditionCode open_file(UnitConnection& unit, platform::OpenCreation creation, U
         calls.open(unit.path, reading ? platform::OpenAccess::read_only : platform::OpenAccess::write_only, creation);
     if (opened.handle == platform::NO_FILE) return open_condition(unit, opened.error);
     unit.handle = opened.handle;
-    unit.read_only = reading;
+    unit.marks.read_only = reading;
     return ConditionCode::success;
   }
   platform::OpenResult opened = calls.open(unit.path, platform::OpenAccess::read_write, creation);
-  if (opened.handle == platform::NO_FILE && !unit.read_only) {
+  if (opened.handle == platform::NO_FILE && !unit.marks.read_only) {
     const platform::OpenFailure failure = platform::classify_open_error(opened.error);
     if (failure == platform::OpenFailure::access_denied || failure == platform::OpenFailure::write_protected) {
       opened = calls.open(unit.path, platform::OpenAccess::read_only, creation);
-      unit.read_only = true;
+      unit.marks.read_only = true;
     }
   }
   if (opened.handle == platform::NO_FILE) return open_condition(unit, opened.error);
@@ -139,7 +139,7 @@ ConditionCode open_connection(UnitConnection& unit, const OpenRequest& request) 
   if (!resolve_path(unit, request.file_name)) return ConditionCode::out_of_memory;
 
   unit.sequential = true;
-  unit.formatted = true;
+  unit.marks.formatted = true;
   unit.pad_with_blanks = true;
   unit.blanks_ignored = request.blank_mode != BlankMode::zero;
   unit.record_kind = RecordKind::stream_crlf;
@@ -163,7 +163,7 @@ ConditionCode open_connection(UnitConnection& unit, const OpenRequest& request) 
   unit.buffer = static_cast<char*>(std::malloc(unit.buffer_size));
   unit.formatting = new (std::nothrow) FormattingState;
   if (unit.buffer == nullptr || unit.formatting == nullptr) return ConditionCode::out_of_memory;
-  unit.connected = true;
+  unit.marks.connected = true;
   any_unit_connected.store(true);
   return ConditionCode::success;
 }
@@ -179,7 +179,8 @@ void reset_connection(UnitConnection& unit) noexcept {
   unit.buffer_size = unit.record_capacity = unit.block_size = 0;
   unit.record_length = 0;
   unit.line_control = LineControl::none;
-  unit.connected = unit.read_only = unit.formatted = unit.sequential = unit.direct_access = false;
+  unit.marks = {};
+  unit.sequential = false;
   unit.blanks_ignored = unit.pad_with_blanks = unit.default_length = unit.disk_file = false;
   unit.truncate_pending = unit.closing_at_exit = false;
 }
@@ -195,11 +196,11 @@ void free_connection_memory(UnitConnection& unit) noexcept {
 
 /// Closes one visited connection at run end; a failure is reported and ends the run.
 void close_at_exit(UnitConnection& unit) noexcept {
-  if (!unit.connected) return;
+  if (!unit.marks.connected) return;
   unit.closing_at_exit = true;
   const ConditionCode closed = close_unit(unit);
   if (closed == ConditionCode::success) return;
-  unit.connected = false;
+  unit.marks.connected = false;
   if (unit.last_os_error != 0) {
     report_system_error(unit.last_os_error);
     unit.last_os_error = 0;
@@ -282,7 +283,7 @@ platform::ReadResult read_block(UnitConnection& unit, char* destination, std::si
 }
 
 ConditionCode empty_unwritten_file(UnitConnection& unit) noexcept {
-  if (!unit.connected || !unit.truncate_pending || unit.read_only) return ConditionCode::success;
+  if (!unit.marks.connected || !unit.truncate_pending || unit.marks.read_only) return ConditionCode::success;
   unit.truncate_pending = false;
   if (const platform::OsError error = platform::file_calls().truncate_to_empty(unit.handle); error != 0) {
     unit.last_os_error = error;
@@ -334,7 +335,7 @@ ConditionCode close_unit(UnitConnection& unit) noexcept {
   std::free(unit.path);
   unit.path = nullptr;
   if (unit.closing_at_exit) {
-    unit.connected = false;
+    unit.marks.connected = false;
     return result;
   }
   reset_connection(unit);

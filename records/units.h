@@ -59,6 +59,16 @@ struct FormattingState {
   RecordBuffer output;
 };
 
+/// What statements check of a unit before they use it, side by side, so that a statement can
+/// check them all at once (detail.h).
+struct UnitMarks {
+  bool connected = false;
+  bool read_only = false;      ///< no record may be written
+  bool formatted = false;      ///< a text unit; every connect here makes one
+  bool direct_access = false;  ///< never set here: statements refuse such a unit
+};
+static_assert(sizeof(UnitMarks) == 4, "four marks side by side, no padding");
+
 /// One unit's connection: created on first use, opened by connect_unit, freed at run end.
 struct UnitConnection {
   // What the file layer, the reader and the writer act on.
@@ -71,10 +81,7 @@ struct UnitConnection {
   std::uint32_t record_capacity = 0;  ///< columns of an output record, plus one for the terminator
   std::int32_t unit_number = 0;
   std::uint32_t block_size = 0;
-  bool connected = false;
-  bool read_only = false;       ///< no record may be written
-  bool formatted = false;       ///< a text unit; every connect here makes one
-  bool direct_access = false;   ///< never set here: statements refuse such a unit
+  UnitMarks marks;              ///< what statements check before they use the unit
   bool blanks_ignored = false;  ///< blanks inside numeric input fields are skipped
   bool disk_file = false;
   bool truncate_pending = false;  ///< cut the file after the next write

@@ -215,7 +215,7 @@ TEST_F(RecordFraming, EndOfFileLeavesItemsAlone) {
     EXPECT_EQ(letter, 'q');
     EXPECT_EQ(real, 2.5);
     EXPECT_FALSE(find_unit(UNIT)->busy.load());
-    EXPECT_TRUE(find_unit(UNIT)->connected);  // end of file leaves the unit connected
+    EXPECT_TRUE(find_unit(UNIT)->marks.connected);  // end of file leaves the unit connected
     close_all_units();
   }
 }
@@ -523,12 +523,12 @@ TEST_F(LayoutWalk, UnitChecksComeFirst) {
   std::int32_t number = -1;
   const FieldSpec layout[] = {FieldSpec::integer(1)};
   const InputItem items[] = {InputItem::of(number)};
-  find_unit(UNIT)->direct_access = true;
+  find_unit(UNIT)->marks.direct_access = true;
   EXPECT_EQ(read_record(UNIT, layout, items, ERROR_BRANCH), status_of(259));
-  find_unit(UNIT)->direct_access = false;
-  find_unit(UNIT)->formatted = false;
+  find_unit(UNIT)->marks.direct_access = false;
+  find_unit(UNIT)->marks.formatted = false;
   EXPECT_EQ(read_record(UNIT, layout, items, ERROR_BRANCH), status_of(257));
-  find_unit(UNIT)->formatted = true;
+  find_unit(UNIT)->marks.formatted = true;
   EXPECT_EQ(number, -1);
   // Neither check took the line.
   ASSERT_EQ(read_record(UNIT, layout, items, ERROR_BRANCH), 0);

@@ -33,9 +33,9 @@ TEST_F(UnitsTest, MissingFileIsCreatedEmpty) {
   EXPECT_EQ(std::filesystem::file_size("out.txt"), 0u);
   const UnitConnection* unit = find_unit(58);
   ASSERT_NE(unit, nullptr);
-  EXPECT_TRUE(unit->connected && unit->formatted && unit->sequential && unit->pad_with_blanks);
+  EXPECT_TRUE(unit->marks.connected && unit->marks.formatted && unit->sequential && unit->pad_with_blanks);
   EXPECT_TRUE(unit->blanks_ignored && unit->disk_file && unit->truncate_pending && unit->default_length);
-  EXPECT_FALSE(unit->read_only);
+  EXPECT_FALSE(unit->marks.read_only);
   EXPECT_EQ(unit->buffer_size, 8192u);
   EXPECT_EQ(unit->record_capacity, 134u);
   EXPECT_EQ(unit->record_length, 132);
@@ -45,7 +45,7 @@ TEST_F(UnitsTest, MissingFileIsCreatedEmpty) {
 TEST_F(UnitsTest, StatusOldRequiresTheFile) {
   EXPECT_EQ(static_cast<std::uint16_t>(connect(55, "in.txt", FileStatus::old)), 0xC000001Du & 0xFFFFu);
   EXPECT_FALSE(std::filesystem::exists("in.txt"));
-  EXPECT_FALSE(find_unit(55)->connected);
+  EXPECT_FALSE(find_unit(55)->marks.connected);
 }
 
 TEST_F(UnitsTest, PathIsFullAndTrimmed) {
@@ -106,7 +106,7 @@ TEST_F(UnitsTest, RefusedOpenRetriesForReading) {
     open_accesses.clear();
     platform::file_calls().open = refuse_read_write;
     ASSERT_EQ(connect(55, "in.txt"), 0);
-    EXPECT_TRUE(find_unit(55)->read_only);
+    EXPECT_TRUE(find_unit(55)->marks.read_only);
     EXPECT_EQ(open_accesses, (std::vector{platform::OpenAccess::read_write, platform::OpenAccess::read_only}));
     close_all_units();
   }
@@ -129,7 +129,7 @@ TEST_F(UnitsTest, ErrorTable) {
   for (const auto& [error, condition] : table) {
     injected_error = static_cast<platform::OsError>(error);
     EXPECT_EQ(static_cast<std::uint16_t>(connect(58, "out.txt")), condition) << "errno " << error;
-    EXPECT_FALSE(find_unit(58)->connected);
+    EXPECT_FALSE(find_unit(58)->marks.connected);
   }
 }
 
@@ -253,7 +253,7 @@ TEST_F(UnitsTest, BusyUnitIsLeftOpenAtRunEnd) {
   release_unit(58);
   EXPECT_EQ(platform::native_file_calls().close(kept), 0u);
   find_unit(58)->handle = platform::NO_FILE;
-  find_unit(58)->connected = false;
+  find_unit(58)->marks.connected = false;
 }
 
 TEST_F(UnitsTest, SecondStatementOnABusyUnitIsRecursive) {

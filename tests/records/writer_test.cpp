@@ -249,7 +249,7 @@ TEST_F(WriteConditions, ReadOnlyUnitIs47BeforeAnyByte) {
   scratch_.write("out.txt", "old\r\n");
   platform::file_calls().open = refuse_writing;
   connect_output();
-  ASSERT_TRUE(find_unit(UNIT)->read_only);
+  ASSERT_TRUE(find_unit(UNIT)->marks.read_only);
   const FieldSpec layout[] = {FieldSpec::integer(2)};
   const OutputItem items[] = {OutputItem::of(1)};
   EXPECT_EQ(write_record(UNIT, layout, items, ERROR_BRANCH), status_of(47));
@@ -357,12 +357,12 @@ TEST_F(WriteConditions, UnitChecksComeBeforeAnyByte) {
   connect_output();
   const FieldSpec layout[] = {FieldSpec::integer(2)};
   const OutputItem items[] = {OutputItem::of(1)};
-  find_unit(UNIT)->direct_access = true;
+  find_unit(UNIT)->marks.direct_access = true;
   EXPECT_EQ(write_record(UNIT, layout, items, ERROR_BRANCH), status_of(259));
-  find_unit(UNIT)->direct_access = false;
-  find_unit(UNIT)->formatted = false;
+  find_unit(UNIT)->marks.direct_access = false;
+  find_unit(UNIT)->marks.formatted = false;
   EXPECT_EQ(write_record(UNIT, layout, items, ERROR_BRANCH), status_of(257));
-  find_unit(UNIT)->formatted = true;
+  find_unit(UNIT)->marks.formatted = true;
   EXPECT_TRUE(writes.empty());
 }
 
