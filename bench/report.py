@@ -132,7 +132,7 @@ def empty_input(directory):
               fastest_ratio))
     # Start-up takes a millisecond or two, so one scheduling delay moves a median; the fastest
     # of the runs is the least disturbed and decides.
-    return [("empty-input run <= %.0fx do-nothing (fastest)" % EMPTY_RATIO_TARGET, "%.2f" % fastest_ratio,
+    return [("empty-input run <= %.2fx do-nothing (fastest)" % EMPTY_RATIO_TARGET, "%.2f" % fastest_ratio,
              fastest_ratio <= EMPTY_RATIO_TARGET)]
 
 
