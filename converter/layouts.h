@@ -5,7 +5,6 @@
 #pragma once
 
 #include <span>
-#include <string_view>
 
 #include "converter/driver.h"
 #include "converter/line_record.h"
@@ -47,27 +46,24 @@ inline constexpr std::span<const records::FieldSpec> INPUT_LAYOUT{INPUT_FIELDS};
 inline constexpr std::span<const records::FieldSpec> OUTPUT_LAYOUT{OUTPUT_FIELDS};
 
 /// Reads the next input line into `record`; false at end of file. Other outcomes end the run.
-inline bool read_input_record(LineRecord& record) noexcept {
+[[gnu::always_inline]] inline bool read_input_record(LineRecord& record) noexcept {
   // The read statement has an end branch and nothing else.
   constexpr records::StatementBranches READ_BRANCHES{true, false, false, false};
-  std::span<char> species(&record.species, 1);
   return records::read_compiled_values<INPUT_FIELDS>(INPUT_UNIT, READ_BRANCHES, record.first.a, record.first.b,
-                                                     record.second.a, record.second.b, record.digit, species,
+                                                     record.second.a, record.second.b, record.digit, record.species,
                                                      record.freq) == 0;
 }
 
 /// Writes one output line from a kept record. A value too wide for its columns is written as
 /// asterisks without a word; other failures end the run.
-inline void write_output_record(const LineRecord& record) noexcept {
+[[gnu::always_inline]] inline void write_output_record(const LineRecord& record) noexcept {
   // The write statement has no branch and hands a value that did not fit back quietly.
   constexpr records::StatementBranches WRITE_BRANCHES{false, false, false, true};
-  using Text = std::string_view;
   // A value too wide for its field comes back as 63 and is deliberately ignored.
   (void)records::write_compiled_values<OUTPUT_FIELDS>(
-      OUTPUT_UNIT, WRITE_BRANCHES, record.freq, record.first.lead, record.first.a, record.first.b,
-      Text(&record.first.sign, 1), record.first.a_next, record.second.lead, record.second.a, record.second.b,
-      Text(&record.second.sign, 1), record.second.a_next, record.trailer_flag, record.trailer_code,
-      Text(record.trailer_text, sizeof record.trailer_text));
+      OUTPUT_UNIT, WRITE_BRANCHES, record.freq, record.first.lead, record.first.a, record.first.b, record.first.sign,
+      record.first.a_next, record.second.lead, record.second.a, record.second.b, record.second.sign,
+      record.second.a_next, record.trailer_flag, record.trailer_code, record.trailer_text);
 }
 
 }  // namespace converter

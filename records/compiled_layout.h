@@ -10,6 +10,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 
 #include "records/condition.h"
 #include "records/detail.h"
@@ -23,12 +24,17 @@
 namespace records {
 namespace compiled {
 
+// The general statement takes over a record the compiled code cannot handle. It is called out
+// of line, and what it is handed never points at the caller's own variables: it fills or reads
+// copies of them, which are copied back. No variable's address then leaves the statement, so
+// the compiler may keep a record's variables in registers from the read through to the write.
+
 /// Where read_from puts the values of a record: the targets of InputItems, checked by items_fit.
 struct ItemTargets {
   std::span<const InputItem> items;
-  /// Calls `finish` with the targets as InputItems, for the general statement.
+  /// Calls `finish` with InputItems for the general statement: these very items.
   template <typename Finish>
-  std::int32_t with_items(Finish finish) const noexcept {
+  std::int32_t through_copies(Finish finish) const noexcept {
     return finish(items);
   }
   template <std::size_t I>
@@ -45,25 +51,32 @@ struct ItemTargets {
   }
 };
 
-/// How VariableTargets holds a target: a number by reference, a span of bytes as itself.
+/// How VariableTargets holds a target: a variable by reference, a span of bytes as itself.
 template <typename Target>
 using HeldTarget = std::conditional_t<std::is_same_v<Target, std::span<char>>, std::span<char>, Target&>;
 
 /// Where read_from puts the values of a record: variables named at compile time, an int32_t
-/// for each integer field, a double for each real field, a span of bytes for each text field.
-/// Nothing here lives in memory unless the general statement needs it, so the compiled code
-/// sees every span's constant length.
+/// for each integer field, a double for each real field, a char for a one-column text field or
+/// a span of bytes for any text field. Nothing here lives in memory unless the general
+/// statement needs it, so the compiled code sees every text's constant length.
 template <typename... Targets>
 struct VariableTargets {
   std::tuple<HeldTarget<Targets>...> targets;
+
+  /// Calls `finish` with InputItems for the general statement: copies of the variables, holding
+  /// their values, which go back to the variables afterwards (so a field the statement leaves
+  /// alone keeps its value). A span's bytes are filled in place.
   template <typename Finish>
-  std::int32_t with_items(Finish finish) const noexcept {
-    return std::apply(
-        [&](auto&... target) noexcept {
-          const InputItem items[] = {InputItem::of(target)...};
-          return finish(std::span<const InputItem>(items));
-        },
-        targets);
+  std::int32_t through_copies(Finish finish) const noexcept {
+    return through_copies(finish, std::index_sequence_for<Targets...>{});
+  }
+  template <typename Finish, std::size_t... I>
+  std::int32_t through_copies(Finish finish, std::index_sequence<I...>) const noexcept {
+    std::tuple<std::remove_reference_t<HeldTarget<Targets>>...> copies{std::get<I>(targets)...};
+    const InputItem items[] = {item_of(std::get<I>(copies))...};
+    const std::int32_t status = finish(std::span<const InputItem>(items));
+    ((copy_back(std::get<I>(targets), std::get<I>(copies))), ...);
+    return status;
   }
   template <std::size_t I>
   std::int32_t& integer() const noexcept {
@@ -77,17 +90,33 @@ struct VariableTargets {
   }
   template <std::size_t I>
   std::span<char> text() const noexcept {
-    static_assert(std::is_same_v<std::tuple_element_t<I, std::tuple<Targets...>>, std::span<char>>);
-    return std::get<I>(targets);
+    using Target = std::tuple_element_t<I, std::tuple<Targets...>>;
+    static_assert(std::is_same_v<Target, char> || std::is_same_v<Target, std::span<char>>);
+    if constexpr (std::is_same_v<Target, char>) {
+      return {&std::get<I>(targets), 1};
+    } else {
+      return std::get<I>(targets);
+    }
   }
+
+ private:
+  static InputItem item_of(std::int32_t& copy) noexcept { return InputItem::of(copy); }
+  static InputItem item_of(double& copy) noexcept { return InputItem::of(copy); }
+  static InputItem item_of(char& copy) noexcept { return InputItem::of(&copy, 1); }
+  static InputItem item_of(std::span<char>& area) noexcept { return InputItem::of(area); }
+  template <typename Value>
+  static void copy_back(Value& target, const Value& copy) noexcept {
+    target = copy;
+  }
+  static void copy_back(const std::span<char>&, const std::span<char>&) noexcept {}  // filled in place
 };
 
 /// The values write fill_from renders: those of OutputItems, checked by items_fit.
 struct ItemValues {
   std::span<const OutputItem> items;
-  /// Calls `finish` with the values as OutputItems, for the general statement.
+  /// Calls `finish` with OutputItems for the general statement: these very items.
   template <typename Finish>
-  std::int32_t with_items(Finish finish) const noexcept {
+  std::int32_t through_copies(Finish finish) const noexcept {
     return finish(items);
   }
   template <std::size_t I>
@@ -104,25 +133,41 @@ struct ItemValues {
   }
 };
 
-/// How VariableValues holds a value: a number by reference, a string_view as itself.
+/// How VariableValues holds a value: a number or an array of bytes by reference, a char or a
+/// string_view as itself.
 template <typename Value>
-using HeldValue = std::conditional_t<std::is_same_v<Value, std::string_view>, std::string_view, const Value&>;
+using HeldValue =
+    std::conditional_t<std::is_same_v<Value, std::string_view> || std::is_same_v<Value, char>, Value, const Value&>;
+
+/// The bytes of a text value: a char, an array of bytes, a string_view.
+inline std::string_view text_of(const char& value) noexcept { return {&value, 1}; }
+template <std::size_t N>
+std::string_view text_of(const char (&value)[N]) noexcept {
+  return {value, N};
+}
+inline std::string_view text_of(std::string_view value) noexcept { return value; }
 
 /// The values fill_from renders: variables named at compile time, an int32_t for each integer
-/// field, a double for each real field, a string_view for each text field. Numbers are read
-/// where they are rendered; nothing here lives in memory unless the general statement needs
-/// it, so the compiled code sees every string_view's constant length.
+/// field, a double for each real field, for each text field a char (one column), an array of
+/// bytes or a string_view. Numbers are read where they are rendered; nothing here lives in
+/// memory unless the general statement needs it, so the compiled code sees every text's
+/// constant length.
 template <typename... Values>
 struct VariableValues {
   std::tuple<HeldValue<Values>...> values;
+
+  /// Calls `finish` with OutputItems for the general statement, made of copies of the values:
+  /// a number is copied into its item, the bytes of a char or an array into a local copy. A
+  /// string_view's bytes are handed on where they are.
   template <typename Finish>
-  std::int32_t with_items(Finish finish) const noexcept {
-    return std::apply(
-        [&](const auto&... value) noexcept {
-          const OutputItem items[] = {OutputItem::of(value)...};
-          return finish(std::span<const OutputItem>(items));
-        },
-        values);
+  std::int32_t through_copies(Finish finish) const noexcept {
+    return through_copies(finish, std::index_sequence_for<Values...>{});
+  }
+  template <typename Finish, std::size_t... I>
+  std::int32_t through_copies(Finish finish, std::index_sequence<I...>) const noexcept {
+    std::tuple<Copy<Values>...> copies{copy_of(std::get<I>(values))...};
+    const OutputItem items[] = {item_of(std::get<I>(copies))...};
+    return finish(std::span<const OutputItem>(items));
   }
   template <std::size_t I>
   std::int32_t integer() const noexcept {
@@ -136,9 +181,44 @@ struct VariableValues {
   }
   template <std::size_t I>
   std::string_view text() const noexcept {
-    static_assert(std::is_same_v<std::tuple_element_t<I, std::tuple<Values...>>, std::string_view>);
-    return std::get<I>(values);
+    using Value = std::tuple_element_t<I, std::tuple<Values...>>;
+    static_assert(std::is_same_v<Value, char> || std::is_same_v<Value, std::string_view> ||
+                  (std::is_array_v<Value> && std::is_same_v<std::remove_extent_t<Value>, char>));
+    return text_of(std::get<I>(values));
   }
+
+ private:
+  /// What the general statement gets of a value: numbers, chars and string_views as
+  /// themselves, an array of bytes as a std::array.
+  template <typename Value>
+  struct CopyOf {
+    using Type = Value;
+  };
+  template <std::size_t N>
+  struct CopyOf<char[N]> {
+    using Type = std::array<char, N>;
+  };
+  template <typename Value>
+  using Copy = typename CopyOf<Value>::Type;
+
+  template <typename Value>
+  static Value copy_of(const Value& value) noexcept {
+    return value;
+  }
+  template <std::size_t N>
+  static std::array<char, N> copy_of(const char (&value)[N]) noexcept {
+    std::array<char, N> copy;
+    std::memcpy(copy.data(), value, N);
+    return copy;
+  }
+  static OutputItem item_of(const std::int32_t& copy) noexcept { return OutputItem::of(copy); }
+  static OutputItem item_of(const double& copy) noexcept { return OutputItem::of(copy); }
+  static OutputItem item_of(const char& copy) noexcept { return OutputItem::of(&copy, 1); }
+  template <std::size_t N>
+  static OutputItem item_of(const std::array<char, N>& copy) noexcept {
+    return OutputItem::of(copy.data(), N);
+  }
+  static OutputItem item_of(const std::string_view& text) noexcept { return OutputItem::of(text); }
 };
 
 /// Converts field I (at column offset OFFSET, filling value ITEM of `to`) and the fields after
@@ -272,28 +352,23 @@ constexpr std::size_t value_end_of() noexcept {
 }
 
 /// The general read statement's end of a record the compiled code left to it: the layout is
-/// walked from the record's first field. `to` comes by value, so that the caller builds it only
-/// on its way here.
-template <const auto& FIELDS, typename Targets>
+/// walked from the record's first field into `items`.
+template <const auto& FIELDS>
 [[gnu::cold, gnu::noinline]] std::int32_t read_in_general(std::int32_t unit_number, UnitConnection& unit,
-                                                          const Targets to,
+                                                          std::span<const InputItem> items,
                                                           const StatementBranches& branches) noexcept {
-  return to.with_items([&](std::span<const InputItem> items) noexcept {
-    BadField bad_field;  // filled with an input conversion error, read only with it
-    const ConditionCode condition = detail::read_fields(unit, RecordLayout(FIELDS), items, bad_field);
-    return detail::end_statement(unit_number, &unit, condition, branches, UnitDisposition::release, &bad_field);
-  });
+  BadField bad_field;  // filled with an input conversion error, read only with it
+  const ConditionCode condition = detail::read_fields(unit, RecordLayout(FIELDS), items, bad_field);
+  return detail::end_statement(unit_number, &unit, condition, branches, UnitDisposition::release, &bad_field);
 }
 
 /// The general write statement's end of a record the compiled code cannot build.
-template <const auto& FIELDS, typename Values>
+template <const auto& FIELDS>
 [[gnu::cold, gnu::noinline]] std::int32_t write_in_general(std::int32_t unit_number, UnitConnection& unit,
-                                                           const Values from,
+                                                           std::span<const OutputItem> items,
                                                            const StatementBranches& branches) noexcept {
-  return from.with_items([&](std::span<const OutputItem> items) noexcept {
-    const ConditionCode condition = detail::build_and_write(unit, RecordLayout(FIELDS), items);
-    return detail::end_statement(unit_number, &unit, condition, branches);
-  });
+  const ConditionCode condition = detail::build_and_write(unit, RecordLayout(FIELDS), items);
+  return detail::end_statement(unit_number, &unit, condition, branches);
 }
 
 /// The read statement with compiled code: `to` receives the values, and `fits` says whether the
@@ -316,7 +391,9 @@ template <const auto& FIELDS, typename Targets>
     detail::release(unit_number, *unit);
     return 0;
   }
-  return read_in_general<FIELDS>(unit_number, *unit, to, branches);
+  return to.through_copies([&](std::span<const InputItem> items) noexcept {
+    return read_in_general<FIELDS>(unit_number, *unit, items, branches);
+  });
 }
 
 /// The write statement with compiled code: `from` gives the values, and `fits` says whether the
@@ -334,7 +411,9 @@ template <const auto& FIELDS, typename Values>
   }
   // The area runs to record_capacity - 1 columns; CR LF and slack follow it in the buffer.
   if (SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size || !fits) [[unlikely]] {
-    return write_in_general<FIELDS>(unit_number, *unit, from, branches);
+    return from.through_copies([&](std::span<const OutputItem> items) noexcept {
+      return write_in_general<FIELDS>(unit_number, *unit, items, branches);
+    });
   }
   // The record is built where the general statement builds it, at the front of the buffer, but
   // without its area bookkeeping: every write statement sets that afresh, and nothing reads it
@@ -369,11 +448,13 @@ std::int32_t read_compiled_record(std::int32_t unit_number, std::span<const Inpu
 }
 
 /// read_compiled_record into variables named at compile time, in the order of the layout's data
-/// fields: an int32_t for an integer field, a double for a real field, a std::span<char> of
-/// the bytes for a text field. No item list is built unless the general statement needs one.
+/// fields: an int32_t for an integer field, a double for a real field, a char for a one-column
+/// text field or a std::span<char> of the bytes for any text field. No item list is built
+/// unless the general statement needs one, and then over copies of the variables.
 template <const auto& FIELDS, typename... Targets>
-std::int32_t read_compiled_values(std::int32_t unit_number, const StatementBranches& branches,
-                                  Targets&... targets) noexcept {
+[[gnu::always_inline]] inline std::int32_t read_compiled_values(std::int32_t unit_number,
+                                                                const StatementBranches& branches,
+                                                                Targets&... targets) noexcept {
   static_assert(sizeof...(Targets) == compiled::item_kinds_of<FIELDS>().size(), "one variable per data field");
   return compiled::read_statement<FIELDS>(unit_number, compiled::VariableTargets<Targets...>{{targets...}}, true,
                                           branches);
@@ -390,11 +471,13 @@ std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const Out
 }
 
 /// write_compiled_record of values named at compile time, in the order of the layout's data
-/// fields: an int32_t for an integer field, a double for a real field, a std::string_view for
-/// a text field. No item list is built unless the general statement needs one.
+/// fields: an int32_t for an integer field, a double for a real field, for a text field a char
+/// (one column), an array of chars or a std::string_view. No item list is built unless the
+/// general statement needs one, and then over copies of the values.
 template <const auto& FIELDS, typename... Values>
-std::int32_t write_compiled_values(std::int32_t unit_number, const StatementBranches& branches,
-                                   const Values&... values) noexcept {
+[[gnu::always_inline]] inline std::int32_t write_compiled_values(std::int32_t unit_number,
+                                                                 const StatementBranches& branches,
+                                                                 const Values&... values) noexcept {
   static_assert(sizeof...(Values) == compiled::item_kinds_of<FIELDS>().size(), "one value per data field");
   return compiled::write_statement<FIELDS>(unit_number, compiled::VariableValues<Values...>{{values...}}, true,
                                            branches);

@@ -170,5 +170,41 @@ TEST_F(CompiledLayoutTest, FewerOrMismatchedItemsGoAsInTheGeneralStatement) {
   EXPECT_EQ(scratch_.read("c.txt"), "    5  2.5000000\r\n");  // the short list ends the record after its last value
 }
 
+TEST(CompiledVariables, GeneralStatementWorksOnCopies) {
+  // What the general statement fills goes back to the variables; a field it leaves alone keeps
+  // its value; bytes of a span are filled in place.
+  std::int32_t number = 7;
+  double real = 1.5;
+  char letter = 'a';
+  char area[2] = {'x', 'y'};
+  std::span<char> text(area, 2);
+  const compiled::VariableTargets<std::int32_t, double, char, std::span<char>> targets{{number, real, letter, text}};
+  const std::int32_t status = targets.through_copies([](std::span<const InputItem> items) {
+    EXPECT_EQ(*static_cast<std::int32_t*>(items[0].target), 7);
+    *static_cast<std::int32_t*>(items[0].target) = 42;
+    *static_cast<char*>(items[2].target) = 'Z';
+    static_cast<char*>(items[3].target)[1] = 'q';
+    return 5;
+  });
+  EXPECT_EQ(status, 5);
+  EXPECT_EQ(number, 42);
+  EXPECT_EQ(real, 1.5);
+  EXPECT_EQ(letter, 'Z');
+  EXPECT_EQ(std::string_view(area, 2), "xq");
+
+  // The values go as copies: a char and an array of chars as their bytes.
+  const char pair[2] = {'P', 'Q'};
+  const std::int32_t negative = -3;
+  const compiled::VariableValues<std::int32_t, char, char[2], std::string_view> values{{negative, 'c', pair, "long"}};
+  values.through_copies([&](std::span<const OutputItem> items) {
+    EXPECT_EQ(items[0].integer, -3);
+    EXPECT_EQ(items[1].as_bytes(), "c");
+    EXPECT_EQ(items[2].as_bytes(), "PQ");
+    EXPECT_NE(items[2].bytes, pair);  // a copy
+    EXPECT_EQ(items[3].as_bytes(), "long");
+    return 0;
+  });
+}
+
 }  // namespace
 }  // namespace records
