@@ -45,10 +45,13 @@ inline constexpr records::FieldSpec OUTPUT_FIELDS[] = {
 inline constexpr std::span<const records::FieldSpec> INPUT_LAYOUT{INPUT_FIELDS};
 inline constexpr std::span<const records::FieldSpec> OUTPUT_LAYOUT{OUTPUT_FIELDS};
 
+/// The read statement has an end branch and nothing else.
+inline constexpr records::StatementBranches READ_BRANCHES{true, false, false, false};
+/// The write statement has no branch and hands a value that did not fit back quietly.
+inline constexpr records::StatementBranches WRITE_BRANCHES{false, false, false, true};
+
 /// Reads the next input line into `record`; false at end of file. Other outcomes end the run.
 [[gnu::always_inline]] inline bool read_input_record(LineRecord& record) noexcept {
-  // The read statement has an end branch and nothing else.
-  constexpr records::StatementBranches READ_BRANCHES{true, false, false, false};
   return records::read_compiled_values<INPUT_FIELDS>(INPUT_UNIT, READ_BRANCHES, record.first.a, record.first.b,
                                                      record.second.a, record.second.b, record.digit, record.species,
                                                      record.freq) == 0;
@@ -57,8 +60,6 @@ inline constexpr std::span<const records::FieldSpec> OUTPUT_LAYOUT{OUTPUT_FIELDS
 /// Writes one output line from a kept record. A value too wide for its columns is written as
 /// asterisks without a word; other failures end the run.
 [[gnu::always_inline]] inline void write_output_record(const LineRecord& record) noexcept {
-  // The write statement has no branch and hands a value that did not fit back quietly.
-  constexpr records::StatementBranches WRITE_BRANCHES{false, false, false, true};
   // A value too wide for its field comes back as 63 and is deliberately ignored.
   (void)records::write_compiled_values<OUTPUT_FIELDS>(
       OUTPUT_UNIT, WRITE_BRANCHES, record.freq, record.first.lead, record.first.a, record.first.b, record.first.sign,

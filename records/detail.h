@@ -46,7 +46,11 @@ inline ConditionCode acquire(std::int32_t unit_number, UnitConnection** connecti
       return ConditionCode::success;
     }
   }
-  return acquire_in_full(unit_number, connection);
+  // Through a local of its own, so that the caller's pointer never has its address taken.
+  UnitConnection* found = nullptr;
+  const ConditionCode condition = acquire_in_full(unit_number, &found);
+  *connection = found;
+  return condition;
 }
 
 /// release_unit of an acquired unit.
