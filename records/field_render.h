@@ -17,6 +17,7 @@
 //                               | that fits; false otherwise         |                         | render_fixed_fuzz
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -63,6 +64,19 @@ inline constexpr char DIGIT_PAIRS[] =
 inline constexpr char PADDED_PAIRS[] =
     " 0 1 2 3 4 5 6 7 8 910111213141516171819202122232425262728293031323334353637383940414243444546474849"
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+
+/// The numbers 0..999 right-aligned in three columns, four bytes apart ("  0 " .. "999 "), and
+/// three bytes more so that four bytes from the last column of any entry stay inside.
+inline constexpr std::array<char, 4003> PADDED_TRIPLES = [] {
+  std::array<char, 4003> table{};
+  table.fill(' ');
+  for (std::size_t n = 0; n < 1000; ++n) {
+    if (n >= 100) table[4 * n] = static_cast<char>('0' + n / 100);
+    if (n >= 10) table[4 * n + 1] = static_cast<char>('0' + n / 10 % 10);
+    table[4 * n + 2] = static_cast<char>('0' + n % 10);
+  }
+  return table;
+}();
 
 /// Copies entry `index` of a two-column table (DIGIT_PAIRS, PADDED_PAIRS) to `to`. Deliberately
 /// not always_inline: an optimised build inlines it anyway, into one two-byte move, while an
@@ -210,6 +224,27 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   constexpr std::uint64_t LIMIT = power_of_ten(INTEGER_COLUMNS);  // a sign takes one column
   constexpr std::uint64_t NEGATIVE_LIMIT = power_of_ten(INTEGER_COLUMNS - 1);
   if (integer >= (negative ? NEGATIVE_LIMIT : LIMIT)) return false;
+  if constexpr (D >= 1 && D <= 7 && INTEGER_COLUMNS + D >= 9 && INTEGER_COLUMNS + D <= 11) {
+    // The value as one number of INTEGER_COLUMNS + D digits: its low eight digits hold the
+    // point's place, and what is above them fits three columns. Without a sign and with a
+    // digit above the low eight, no digit of the low eight turns into a blank.
+    constexpr std::size_t HIGH_COLUMNS = INTEGER_COLUMNS + D - 8;
+    constexpr std::uint64_t LOW_EIGHT = power_of_ten(8);
+    const std::uint64_t scaled = integer * SCALE + decimals;
+    const std::uint64_t high = scaled / LOW_EIGHT;
+    if (!negative && high != 0) {
+      const std::uint64_t text = eight_digits(static_cast<std::uint32_t>(scaled - high * LOW_EIGHT));
+      constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
+      constexpr std::uint64_t INTEGER_LANES = (std::uint64_t{1} << INTEGER_BITS) - 1;
+      const std::uint64_t pointed =
+          (text & INTEGER_LANES) | std::uint64_t{'.'} << INTEGER_BITS | (text & ~INTEGER_LANES) << 8;
+      // Four bytes of the table, the last of them (or of the next entry) covered by the word after.
+      std::memcpy(columns, PADDED_TRIPLES.data() + 4 * high + (3 - HIGH_COLUMNS), 4);
+      store_text<8>(pointed, columns + HIGH_COLUMNS);
+      columns[W - 1] = static_cast<char>(text >> 56);  // lane 7, the last decimal
+      return true;
+    }
+  }
   if constexpr (INTEGER_COLUMNS <= 8 && D <= 8) {
     // Both parts as eight digits in a word each; the integer part's leading zeros become
     // blanks (all but its last digit can be), so no count of digits takes a branch.

@@ -189,6 +189,19 @@ TEST(FixedRenderPlain, AgreesWithTheFullRenderer) {
   expect_fixed_render_agrees<20, 9>(random, taken);
   expect_fixed_render_agrees<5, 3>(random, taken);
   EXPECT_GT(taken, 50000u);
+  // Digits above the low eight of the scaled value, one to three of them, a carry into them,
+  // and the shapes that blank or sign digits among the low eight.
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {{70773.3336, " 70773.33360"}, {529132.479, "529132.47900"}, {1000.0, "  1000.00000"},
+               {999.999996, "  1000.00000"}, {100000.000004, "100000.00000"}, {999.5, "   999.50000"},
+               {1.000005, "     1.00001"}, {-70773.3336, "-70773.33360"}, {-999.5, "  -999.50000"}};
+  for (const auto& c : cases) {
+    char columns[12];
+    ASSERT_TRUE((render_fixed_plain<12, 5>(c.value, columns))) << c.text;
+    EXPECT_EQ(std::string(columns, 12), c.text);
+  }
 }
 
 TEST(FixedRenderPlain, DeclinesWhatOnlyTheFullRendererWrites) {
