@@ -125,6 +125,34 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
   EXPECT_GT(taken, 150000u);
 }
 
+TEST(FixedPlain, TakesTheFrequencyShapesAcrossItsFirstColumnsAndTheLastEight) {
+  const struct {
+    const char* text;
+    double value;
+  } cases[] = {{"70.7733336", 70.7733336}, {"529.132479", 529.132479}, {" 43.507656", 43.507656},
+               {"-900.00000", -900.0},     {"   9.99999", 9.99999},    {"    -9.999", -9.999},
+               {"  +99.9999", 99.9999},    {" -12345678", -1.2345678}, {"1234567890", 123.456789},
+               {" 12.", 12.0},             {" -.5", -0.5},             {"-0.0", 0.0}};
+  for (const auto& c : cases) {
+    double value = 42.0;
+    const std::size_t width = std::strlen(c.text);
+    const bool taken = width == 10 ? parse_fixed_plain<10>(c.text, 7, value) : parse_fixed_plain<4>(c.text, 7, value);
+    ASSERT_TRUE(taken) << c.text;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(c.value)) << c.text;
+  }
+  // Sixteen digits pass 2^53 only just; a point, or a blank after a digit, among the columns before the
+  // last eight is left to the full rules, as are fields with no digit.
+  double value = 42.0;
+  EXPECT_TRUE(parse_fixed_plain<16>("9007199254740992", 0, value) && value == 9007199254740992.0);
+  for (const char* text : {"9007199254740993", "1.00000000000000", "1 23456789012345"}) {
+    EXPECT_FALSE(parse_fixed_plain<16>(text, 0, value)) << text;
+  }
+  for (const char* text : {"9.99999999", "-.99999999", "9 .9999999", "         -", "        -.", "--1.000000"}) {
+    EXPECT_FALSE(parse_fixed_plain<10>(text, 7, value)) << text;
+  }
+  EXPECT_EQ(value, 9007199254740992.0);
+}
+
 template <std::size_t W>
 void expect_integer_render_agrees() {
   for (std::int32_t value = -12000; value <= 12000; ++value) {
