@@ -8,11 +8,13 @@
 //   parse_integer_in_full      | any field, any width, both blank   | the reader's layout     | (the rule itself)
 //                              | modes                              | walk; compiled fallback |
 //   parse_integer_plain<W>     | W <= 9, blanks ignored: blanks,    | compiled layouts        | field_plain_test,
-//                              | a sign, digits; false otherwise    | (compiled_layout.h)     | parse_integer_fuzz
+//                              | a sign, digits, a digit last;      | (compiled_layout.h)     | parse_integer_fuzz
+//                              | false otherwise                    |                         |
 //   parse_fixed_in_full        | any field, any width, both blank   | the reader's layout     | (the rule itself)
 //                              | modes, exponents, Infinity, NaN    | walk; compiled fallback |
 //   parse_fixed_plain<W>       | W <= 16, blanks ignored: blanks,   | compiled layouts        | field_plain_test,
-//                              | a sign, digits, one point          |                         | parse_fixed_fuzz
+//                              | a sign, digits, one point, none    |                         | parse_fixed_fuzz
+//                              | in the first W - 8 columns         |                         |
 //
 // Both real forms end in exact_decimal when the digits allow it.
 #pragma once
@@ -90,24 +92,35 @@ inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  
 }
 
 /// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
-/// leading blanks, an optional sign, then digits only: unrolled for its width. False, with
-/// `value` untouched, for any other field.
+/// leading blanks, an optional sign, then digits only, the last column a digit: unrolled for its
+/// width, from the last column back. False, with `value` untouched, for any other field.
 template <std::size_t W>
 [[gnu::always_inline]] inline bool parse_integer_plain(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
-  std::size_t i = 0;
-  while (i < W && field[i] == ' ') ++i;
-  bool negative = false;
-  if (i < W && (field[i] == '-' || field[i] == '+')) negative = field[i++] == '-';
   std::uint32_t magnitude = 0;
+  std::uint32_t scale = 1;
+  std::size_t start = W;  // the first digit
 #pragma GCC unroll 9
-  for (std::size_t k = 0; k < W; ++k) {
-    if (k < i) continue;  // unrolled for every start, so each column is one test of its byte
-    const unsigned digit = static_cast<unsigned char>(field[k]) - unsigned{'0'};
-    if (digit >= 10) return false;
-    magnitude = magnitude * 10 + digit;
+  for (std::size_t k = W; k > 0; --k) {
+    const unsigned digit = static_cast<unsigned char>(field[k - 1]) - unsigned{'0'};
+    if (digit >= 10) break;
+    magnitude += digit * scale;
+    scale *= 10;
+    start = k - 1;
   }
-  value = negative ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
+  if (start == W) return false;
+  if (start == 0) {
+    value = static_cast<std::int32_t>(magnitude);
+    return true;
+  }
+  // Before the digits: blanks, the last of them perhaps a sign.
+  const char before = field[start - 1];
+  if (before != ' ' && before != '-' && before != '+') return false;
+#pragma GCC unroll 8
+  for (std::size_t k = 0; k + 1 < start; ++k) {
+    if (field[k] != ' ') return false;
+  }
+  value = before == '-' ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
   return true;
 }
 

@@ -59,7 +59,7 @@ TEST(IntegerPlain, TakesTheLabelShapes) {
   const struct {
     const char* text;
     std::int32_t value;
-  } cases[] = {{"  7", 7}, {" 12", 12}, {"-14", -14}, {" -5", -5}, {" +3", 3}, {"007", 7}, {"   ", 0}, {"  -", 0}};
+  } cases[] = {{"  7", 7}, {" 12", 12}, {"-14", -14}, {" -5", -5}, {" +3", 3}, {"007", 7}, {"+12", 12}, {"123", 123}};
   for (const auto& c : cases) {
     std::int32_t value = -1;
     ASSERT_TRUE(parse_integer_plain<3>(c.text, value)) << c.text;
@@ -73,6 +73,12 @@ TEST(IntegerPlain, TakesTheLabelShapes) {
   EXPECT_FALSE(parse_integer_plain<3>("1 2", value));
   EXPECT_FALSE(parse_integer_plain<3>("- 3", value));
   EXPECT_FALSE(parse_integer_plain<3>("12 ", value));
+  // So is a field without a digit in its last column, blank or a lone sign, which they read as 0.
+  EXPECT_FALSE(parse_integer_plain<3>("   ", value));
+  EXPECT_FALSE(parse_integer_plain<3>("  -", value));
+  EXPECT_FALSE(parse_integer_plain<1>(" ", value));
+  EXPECT_FALSE(parse_integer_plain<3>("x 1", value));
+  EXPECT_FALSE(parse_integer_plain<3>("-+1", value));
 }
 
 template <std::size_t W>
