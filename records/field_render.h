@@ -142,11 +142,14 @@ template <std::size_t W>
 /// the lowest byte (lane 0; store_text puts the lanes in text order). Each step splits every
 /// lane of the word in two by a multiply and a shift, exact for the lane values involved.
 inline std::uint64_t eight_digits(std::uint32_t value) noexcept {
-  const std::uint64_t halves = (value / 10000) | std::uint64_t{value % 10000} << 32;
+  // Each split puts the quotient q in the low half of a lane and the remainder above it as
+  // (lane << half) - q * (divisor << half) + q: one multiplication and a subtraction.
+  const std::uint64_t thousands = value / 10000;
+  const std::uint64_t halves = (std::uint64_t{value} << 32) - thousands * ((std::uint64_t{10000} << 32) - 1);
   const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
-  const std::uint64_t pairs = hundreds | (halves - hundreds * 100) << 16;
+  const std::uint64_t pairs = (halves << 16) - hundreds * ((100 << 16) - 1);
   const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
-  return (tens | (pairs - tens * 10) << 8) | 0x3030303030303030;
+  return ((pairs << 8) - tens * ((10 << 8) - 1)) | 0x3030303030303030;
 }
 
 /// Stores lanes 0 .. COUNT-1 of a text word (lane 0 in the lowest byte) to `to` in that order:
@@ -215,36 +218,45 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   // fraction < 2^fb: fraction * 5^D must fit a word.
   if (static_cast<std::size_t>(fraction_bits) + std::bit_width(FIVE_POWER) > 64) return false;
   const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const bool negative = (bits >> 63) != 0;
+  if constexpr (D >= 1 && D <= 7 && INTEGER_COLUMNS + D >= 9 && INTEGER_COLUMNS + D <= 11) {
+    // The value as one number of INTEGER_COLUMNS + D digits: its low eight digits hold the
+    // point's place, and what is above them fits three columns. Without a sign and with a
+    // digit above the low eight, no digit of the low eight turns into a blank.
+    // |x| * 10^D rounded half away from zero is (mantissa * 5^D + half) >> shift; taken as the
+    // mantissa's bits above its low eleven and those eleven apart, each product fits a word,
+    // and the half, a multiple of 2^11, passes through the inner shift whole.
+    if (!negative && fraction_bits >= static_cast<int>(D) + 12) {
+      const int shift = fraction_bits - static_cast<int>(D);
+      constexpr std::uint64_t LOW_ELEVEN = (std::uint64_t{1} << 11) - 1;
+      const std::uint64_t scaled = ((mantissa >> 11) * FIVE_POWER + (((mantissa & LOW_ELEVEN) * FIVE_POWER) >> 11) +
+                                    (std::uint64_t{1} << (shift - 12))) >>
+                                   (shift - 11);
+      constexpr std::size_t HIGH_COLUMNS = INTEGER_COLUMNS + D - 8;
+      constexpr std::uint64_t LOW_EIGHT = power_of_ten(8);
+      const std::uint64_t high = scaled / LOW_EIGHT;
+      if (high != 0 && scaled < power_of_ten(INTEGER_COLUMNS + D)) {
+        const std::uint64_t text = eight_digits(static_cast<std::uint32_t>(scaled - high * LOW_EIGHT));
+        constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
+        constexpr std::uint64_t INTEGER_LANES = (std::uint64_t{1} << INTEGER_BITS) - 1;
+        const std::uint64_t pointed =
+            (text & INTEGER_LANES) | std::uint64_t{'.'} << INTEGER_BITS | (text & ~INTEGER_LANES) << 8;
+        // Four bytes of the table, the last of them (or of the next entry) covered by the word after.
+        std::memcpy(columns, PADDED_TRIPLES.data() + 4 * high + (3 - HIGH_COLUMNS), 4);
+        store_text<8>(pointed, columns + HIGH_COLUMNS);
+        columns[W - 1] = static_cast<char>(text >> 56);  // lane 7, the last decimal
+        return true;
+      }
+    }
+  }
   auto [integer, decimals] = scaled_parts(mantissa, fraction_bits, FIVE_POWER, static_cast<int>(D));
   if (decimals == SCALE) {  // the rounding carried into the integer part
     decimals = 0;
     ++integer;
   }
-  const bool negative = (bits >> 63) != 0;
   constexpr std::uint64_t LIMIT = power_of_ten(INTEGER_COLUMNS);  // a sign takes one column
   constexpr std::uint64_t NEGATIVE_LIMIT = power_of_ten(INTEGER_COLUMNS - 1);
   if (integer >= (negative ? NEGATIVE_LIMIT : LIMIT)) return false;
-  if constexpr (D >= 1 && D <= 7 && INTEGER_COLUMNS + D >= 9 && INTEGER_COLUMNS + D <= 11) {
-    // The value as one number of INTEGER_COLUMNS + D digits: its low eight digits hold the
-    // point's place, and what is above them fits three columns. Without a sign and with a
-    // digit above the low eight, no digit of the low eight turns into a blank.
-    constexpr std::size_t HIGH_COLUMNS = INTEGER_COLUMNS + D - 8;
-    constexpr std::uint64_t LOW_EIGHT = power_of_ten(8);
-    const std::uint64_t scaled = integer * SCALE + decimals;
-    const std::uint64_t high = scaled / LOW_EIGHT;
-    if (!negative && high != 0) {
-      const std::uint64_t text = eight_digits(static_cast<std::uint32_t>(scaled - high * LOW_EIGHT));
-      constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
-      constexpr std::uint64_t INTEGER_LANES = (std::uint64_t{1} << INTEGER_BITS) - 1;
-      const std::uint64_t pointed =
-          (text & INTEGER_LANES) | std::uint64_t{'.'} << INTEGER_BITS | (text & ~INTEGER_LANES) << 8;
-      // Four bytes of the table, the last of them (or of the next entry) covered by the word after.
-      std::memcpy(columns, PADDED_TRIPLES.data() + 4 * high + (3 - HIGH_COLUMNS), 4);
-      store_text<8>(pointed, columns + HIGH_COLUMNS);
-      columns[W - 1] = static_cast<char>(text >> 56);  // lane 7, the last decimal
-      return true;
-    }
-  }
   if constexpr (INTEGER_COLUMNS <= 8 && D <= 8) {
     // Both parts as eight digits in a word each; the integer part's leading zeros become
     // blanks (all but its last digit can be), so no count of digits takes a branch.
