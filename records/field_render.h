@@ -65,12 +65,12 @@ inline constexpr char PADDED_PAIRS[] =
     " 0 1 2 3 4 5 6 7 8 910111213141516171819202122232425262728293031323334353637383940414243444546474849"
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
 
-/// The numbers 0..999 right-aligned in three columns, four bytes apart ("  0 " .. "999 "), and
-/// three bytes more so that four bytes from the last column of any entry stay inside.
+/// The numbers 1..999 right-aligned in three columns, four bytes apart ("    " for 0, "  1 " ..
+/// "999 "), and three bytes more so that four bytes from the last column of any entry stay inside.
 inline constexpr std::array<char, 4003> PADDED_TRIPLES = [] {
   std::array<char, 4003> table{};
   table.fill(' ');
-  for (std::size_t n = 0; n < 1000; ++n) {
+  for (std::size_t n = 1; n < 1000; ++n) {
     if (n >= 100) table[4 * n] = static_cast<char>('0' + n / 100);
     if (n >= 10) table[4 * n + 1] = static_cast<char>('0' + n / 10 % 10);
     table[4 * n + 2] = static_cast<char>('0' + n % 10);
@@ -221,8 +221,8 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   const bool negative = (bits >> 63) != 0;
   if constexpr (D >= 1 && D <= 7 && INTEGER_COLUMNS + D >= 9 && INTEGER_COLUMNS + D <= 11) {
     // The value as one number of INTEGER_COLUMNS + D digits: its low eight digits hold the
-    // point's place, and what is above them fits three columns. Without a sign and with a
-    // digit above the low eight, no digit of the low eight turns into a blank.
+    // point's place, and what is above them fits three columns. Without a sign, only a number
+    // with nothing above its low eight has leading zeros to blank among them.
     // |x| * 10^D rounded half away from zero is (mantissa * 5^D + half) >> shift; taken as the
     // mantissa's bits above its low eleven and those eleven apart, each product fits a word,
     // and the half, a multiple of 2^11, passes through the inner shift whole.
@@ -235,8 +235,15 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
       constexpr std::size_t HIGH_COLUMNS = INTEGER_COLUMNS + D - 8;
       constexpr std::uint64_t LOW_EIGHT = power_of_ten(8);
       const std::uint64_t high = scaled / LOW_EIGHT;
-      if (high != 0 && scaled < power_of_ten(INTEGER_COLUMNS + D)) {
-        const std::uint64_t text = eight_digits(static_cast<std::uint32_t>(scaled - high * LOW_EIGHT));
+      if (scaled < power_of_ten(INTEGER_COLUMNS + D)) {
+        std::uint64_t text = eight_digits(static_cast<std::uint32_t>(scaled - high * LOW_EIGHT));
+        if (high == 0) {  // blanks over the leading zeros of the integer lanes, all but the last
+          constexpr std::uint64_t LANES = 0x0101010101010101;
+          constexpr std::uint64_t LAST_INTEGER_LANE = std::uint64_t{0x80} << (8 * (7 - D));
+          const std::uint64_t nonzero = ((text ^ (LANES * '0')) + LANES * 0x7F) & (LANES * 0x80);  // lanes <= 9
+          const int zeros = std::countr_zero(nonzero | LAST_INTEGER_LANE) - 7;  // 8 x the leading zeros
+          text ^= ((std::uint64_t{1} << zeros) - 1) & (LANES * ('0' ^ ' '));
+        }
         constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
         constexpr std::uint64_t INTEGER_LANES = (std::uint64_t{1} << INTEGER_BITS) - 1;
         const std::uint64_t pointed =
