@@ -88,7 +88,7 @@ inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  
 [[gnu::always_inline]] inline double exact_decimal(std::uint64_t mantissa, int power, bool negative) noexcept {
   const auto exact = static_cast<double>(mantissa);
   const double magnitude = power > 0 ? exact * EXACT_POWERS[power] : exact / EXACT_POWERS[-power];
-  return mantissa == 0 ? 0.0 : negative ? -magnitude : magnitude;
+  return negative && mantissa != 0 ? -magnitude : magnitude;  // a zero mantissa gives +0.0 as it is
 }
 
 /// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
