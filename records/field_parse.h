@@ -161,7 +161,6 @@ template <std::size_t W>
   // The head: blanks, a sign, digits.
   bool negative = false;
   bool head_blank = true;  // nothing but blanks so far
-  bool head_digit = false;
   std::uint64_t head_value = 0;
 #pragma GCC unroll 8
   for (std::size_t k = 0; k < HEAD; ++k) {
@@ -170,7 +169,6 @@ template <std::size_t W>
     if (digit < 10) {
       head_value = head_value * 10 + digit;
       head_blank = false;
-      head_digit = true;
     } else if (!head_blank || c != ' ') {  // a leading blank is passed over
       if (!head_blank || (c != '-' && c != '+')) return false;
       negative = c == '-';
@@ -200,6 +198,8 @@ template <std::size_t W>
       negative = first == ('-' ^ '0');
       before = before << 8 | 0xFF;
     }
+    // At least one digit: with blanks and a sign over lanes 0..6, lane 7 must be one.
+    if ((before >> 55) != 0 && (digits >> 56) >= 10) return false;
   }
   // After them only digits and at most one point.
   // A lane of 0x8A or more carries into the next one, which can then only look like a second
@@ -220,8 +220,6 @@ template <std::size_t W>
   } else if (decimals < 0 || decimals > EXACT_POWERS_MAX) {
     return false;
   }
-  // At least one digit: in the head, or in a tail lane that is neither before the number nor the point.
-  if (!head_digit && (before | (non_digit >> 7) * 0xFF) == ~std::uint64_t{0}) return false;
   const std::uint64_t mantissa = head_value * head_scale + eight_digit_value(number);
   if constexpr (W == 16) {
     if (mantissa > (std::uint64_t{1} << 53)) return false;
