@@ -212,13 +212,6 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   constexpr std::uint64_t FIVE_POWER = power_of_ten(D) >> D;  // 10^D = 5^D * 2^D
   constexpr std::uint64_t SCALE = power_of_ten(D);
   const auto bits = std::bit_cast<std::uint64_t>(value);
-  const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
-  const int fraction_bits = BIAS + 52 - biased;  // 1..52 for 1 <= |x| < 2^52
-  if (fraction_bits < 1 || fraction_bits > 52) return false;
-  // fraction < 2^fb: fraction * 5^D must fit a word.
-  if (static_cast<std::size_t>(fraction_bits) + std::bit_width(FIVE_POWER) > 64) return false;
-  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-  const bool negative = (bits >> 63) != 0;
   if constexpr (D >= 1 && D <= 7 && INTEGER_COLUMNS + D >= 9 && INTEGER_COLUMNS + D <= 11) {
     // The value as one number of INTEGER_COLUMNS + D digits: its low eight digits hold the
     // point's place, and what is above them fits three columns. Without a sign, only a number
@@ -226,8 +219,11 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
     // |x| * 10^D rounded half away from zero is (mantissa * 5^D + half) >> shift; taken as the
     // mantissa's bits above its low eleven and those eleven apart, each product fits a word,
     // and the half, a multiple of 2^11, passes through the inner shift whole.
-    if (!negative && fraction_bits >= static_cast<int>(D) + 12) {
-      const int shift = fraction_bits - static_cast<int>(D);
+    // With the sign bit above the exponent, a negative value has no fraction bits in range.
+    const int positive_fraction_bits = BIAS + 52 - static_cast<int>(bits >> 52);
+    if (positive_fraction_bits >= static_cast<int>(D) + 12 && positive_fraction_bits <= 52) {
+      const int shift = positive_fraction_bits - static_cast<int>(D);
+      const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
       constexpr std::uint64_t LOW_ELEVEN = (std::uint64_t{1} << 11) - 1;
       const std::uint64_t scaled = ((mantissa >> 11) * FIVE_POWER + (((mantissa & LOW_ELEVEN) * FIVE_POWER) >> 11) +
                                     (std::uint64_t{1} << (shift - 12))) >>
@@ -256,11 +252,18 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
       }
     }
   }
+  const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+  const int fraction_bits = BIAS + 52 - biased;  // 1..52 for 1 <= |x| < 2^52
+  if (fraction_bits < 1 || fraction_bits > 52) return false;
+  // fraction < 2^fb: fraction * 5^D must fit a word.
+  if (static_cast<std::size_t>(fraction_bits) + std::bit_width(FIVE_POWER) > 64) return false;
+  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
   auto [integer, decimals] = scaled_parts(mantissa, fraction_bits, FIVE_POWER, static_cast<int>(D));
   if (decimals == SCALE) {  // the rounding carried into the integer part
     decimals = 0;
     ++integer;
   }
+  const bool negative = (bits >> 63) != 0;
   constexpr std::uint64_t LIMIT = power_of_ten(INTEGER_COLUMNS);  // a sign takes one column
   constexpr std::uint64_t NEGATIVE_LIMIT = power_of_ten(INTEGER_COLUMNS - 1);
   if (integer >= (negative ? NEGATIVE_LIMIT : LIMIT)) return false;
