@@ -240,14 +240,14 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
           const int zeros = std::countr_zero(nonzero | LAST_INTEGER_LANE) - 7;  // 8 x the leading zeros
           text ^= ((std::uint64_t{1} << zeros) - 1) & (LANES * ('0' ^ ' '));
         }
+        // Three overlapping stores, each covering what the one before got wrong: four bytes
+        // of the table (the last of them, or of the next entry, is not its own), the eight
+        // digits one column right of their place, then the integer lanes and the point.
         constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
         constexpr std::uint64_t INTEGER_LANES = (std::uint64_t{1} << INTEGER_BITS) - 1;
-        const std::uint64_t pointed =
-            (text & INTEGER_LANES) | std::uint64_t{'.'} << INTEGER_BITS | (text & ~INTEGER_LANES) << 8;
-        // Four bytes of the table, the last of them (or of the next entry) covered by the word after.
         std::memcpy(columns, PADDED_TRIPLES.data() + 4 * high + (3 - HIGH_COLUMNS), 4);
-        store_text<8>(pointed, columns + HIGH_COLUMNS);
-        columns[W - 1] = static_cast<char>(text >> 56);  // lane 7, the last decimal
+        store_text<8>(text, columns + HIGH_COLUMNS + 1);
+        store_text<9 - D>((text & INTEGER_LANES) | std::uint64_t{'.'} << INTEGER_BITS, columns + HIGH_COLUMNS);
         return true;
       }
     }
