@@ -8,17 +8,21 @@
 //   parse_integer_in_full      | any field, any width, both blank   | the reader's layout     | (the rule itself)
 //                              | modes                              | walk; compiled fallback |
 //   parse_integer_plain<W>     | W <= 9, blanks ignored: blanks,    | compiled layouts        | field_plain_test,
-//                              | a sign, digits; false otherwise    | (compiled_layout.h)     | parse_integer_fuzz
+//                              | a sign, digits, a digit last;      | (compiled_layout.h)     | parse_integer_fuzz
+//                              | false otherwise                    |                         |
 //   parse_fixed_in_full        | any field, any width, both blank   | the reader's layout     | (the rule itself)
 //                              | modes, exponents, Infinity, NaN    | walk; compiled fallback |
 //   parse_fixed_plain<W>       | W <= 16, blanks ignored: blanks,   | compiled layouts        | field_plain_test,
-//                              | a sign, digits, one point          |                         | parse_fixed_fuzz
+//                              | a sign, digits, one point, none    |                         | parse_fixed_fuzz
+//                              | in the first W - 8 columns         |                         |
 //
 // Both real forms end in exact_decimal when the digits allow it.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace records {
@@ -84,63 +88,143 @@ inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  
 [[gnu::always_inline]] inline double exact_decimal(std::uint64_t mantissa, int power, bool negative) noexcept {
   const auto exact = static_cast<double>(mantissa);
   const double magnitude = power > 0 ? exact * EXACT_POWERS[power] : exact / EXACT_POWERS[-power];
-  return mantissa == 0 ? 0.0 : negative ? -magnitude : magnitude;
+  return negative && mantissa != 0 ? -magnitude : magnitude;  // a zero mantissa gives +0.0 as it is
 }
 
 /// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
-/// leading blanks, an optional sign, then digits only: unrolled for its width. False, with
-/// `value` untouched, for any other field.
+/// leading blanks, an optional sign, then digits only, the last column a digit: unrolled for its
+/// width, from the last column back. False, with `value` untouched, for any other field.
 template <std::size_t W>
 [[gnu::always_inline]] inline bool parse_integer_plain(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
-  std::size_t i = 0;
-  while (i < W && field[i] == ' ') ++i;
-  bool negative = false;
-  if (i < W && (field[i] == '-' || field[i] == '+')) negative = field[i++] == '-';
   std::uint32_t magnitude = 0;
+  std::uint32_t scale = 1;
+  std::size_t start = W;  // the first digit
 #pragma GCC unroll 9
-  for (std::size_t k = 0; k < W; ++k) {
-    if (k < i) continue;  // unrolled for every start, so each column is one test of its byte
-    const unsigned digit = static_cast<unsigned char>(field[k]) - unsigned{'0'};
-    if (digit >= 10) return false;
-    magnitude = magnitude * 10 + digit;
+  for (std::size_t k = W; k > 0; --k) {
+    const unsigned digit = static_cast<unsigned char>(field[k - 1]) - unsigned{'0'};
+    if (digit >= 10) break;
+    magnitude += digit * scale;
+    scale *= 10;
+    start = k - 1;
   }
-  value = negative ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
+  if (start == W) return false;
+  if (start == 0) {
+    value = static_cast<std::int32_t>(magnitude);
+    return true;
+  }
+  // Before the digits: blanks, the last of them perhaps a sign.
+  const char before = field[start - 1];
+  if (before != ' ' && before != '-' && before != '+') return false;
+#pragma GCC unroll 8
+  for (std::size_t k = 0; k + 1 < start; ++k) {
+    if (field[k] != ' ') return false;
+  }
+  value = before == '-' ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
   return true;
+}
+
+/// Loads `COUNT` <= 8 bytes into a text word, the first in lane 0 (the lowest byte) and lanes
+/// COUNT..7 zero: store_text's inverse, whatever the machine's byte order.
+template <std::size_t COUNT>
+[[gnu::always_inline]] inline std::uint64_t load_text(const char* from) noexcept {
+  static_assert(COUNT >= 1 && COUNT <= 8);
+  static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
+  std::uint64_t text = 0;
+  std::memcpy(&text, from, COUNT);
+  if constexpr (std::endian::native == std::endian::big) {
+    text = (text & 0x00FF00FF00FF00FF) << 8 | ((text >> 8) & 0x00FF00FF00FF00FF);
+    text = (text & 0x0000FFFF0000FFFF) << 16 | ((text >> 16) & 0x0000FFFF0000FFFF);
+    text = text << 32 | text >> 32;
+  }
+  return text;
+}
+
+/// The number whose decimal digits are lanes 0..7 of `digits` (each 0..9, lane 0 the most
+/// significant): neighbouring lanes, then pairs, then quadruples joined by one multiplication each.
+[[gnu::always_inline]] inline std::uint64_t eight_digit_value(std::uint64_t digits) noexcept {
+  digits = ((digits * (1 + (std::uint64_t{10} << 8))) >> 8) & 0x00FF00FF00FF00FF;
+  digits = ((digits * (1 + (std::uint64_t{100} << 16))) >> 16) & 0x0000FFFF0000FFFF;
+  return (digits * (1 + (std::uint64_t{10000} << 32))) >> 32;
 }
 
 /// parse_fixed_in_full with blanks ignored, for a field of a constant W <= 16 columns made of
 /// leading blanks, an optional sign, then digits and at most one point (at least one digit, a
-/// mantissa of at most 2^53): unrolled for its width. False, with `value` untouched, for any
-/// other field.
+/// mantissa of at most 2^53), and, in a field wider than 8, no point and no blank after a digit
+/// or sign in its first W - 8 columns. Those columns are read byte by byte; the last eight (or
+/// all W, behind blank lanes) as one word. False, with `value` untouched, for any other field.
 template <std::size_t W>
 [[gnu::always_inline]] inline bool parse_fixed_plain(const char* field, int decimals, double& value) noexcept {
   static_assert(W >= 1 && W <= 16);  // sixteen digits cannot wrap the mantissa
-  std::size_t i = 0;
-  while (i < W && field[i] == ' ') ++i;
-  const std::size_t start = i;
+  constexpr std::size_t HEAD = W > 8 ? W - 8 : 0;
+  constexpr std::uint64_t LANES = 0x0101010101010101;
+  // The head: blanks, a sign, digits.
   bool negative = false;
-  if (i < W && (field[i] == '-' || field[i] == '+')) negative = field[i++] == '-';
-  const std::size_t sign_columns = i - start;
-  std::uint64_t mantissa = 0;
-  std::size_t point_at = W;
-#pragma GCC unroll 16
-  for (std::size_t k = 0; k < W; ++k) {
-    if (k < i) continue;  // unrolled for every start, so each column is one test of its byte
+  bool head_blank = true;  // nothing but blanks so far
+  std::uint64_t head_value = 0;
+#pragma GCC unroll 8
+  for (std::size_t k = 0; k < HEAD; ++k) {
     const char c = field[k];
     const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
     if (digit < 10) {
-      mantissa = mantissa * 10 + digit;
-    } else if (c == '.' && point_at == W) {
-      point_at = k;
-    } else {
-      return false;
+      head_value = head_value * 10 + digit;
+      head_blank = false;
+    } else if (!head_blank || c != ' ') {  // a leading blank is passed over
+      if (!head_blank || (c != '-' && c != '+')) return false;
+      negative = c == '-';
+      head_blank = false;
     }
   }
-  const std::size_t digits = W - start - sign_columns - (point_at == W ? 0 : 1);
-  if (digits == 0 || mantissa > (std::uint64_t{1} << 53) || decimals < 0 || decimals > EXACT_POWERS_MAX) return false;
-  const std::size_t places = point_at == W ? static_cast<std::size_t>(decimals) : W - point_at - 1;
-  value = exact_decimal(mantissa, -static_cast<int>(places), negative);
+  // The tail: eight lanes, the field's first byte after the blank lanes of a narrow field.
+  std::uint64_t tail = 0;
+  if constexpr (W >= 8) {
+    tail = load_text<8>(field + HEAD);
+  } else {
+    tail = load_text<W>(field) << (8 * (8 - W)) | ((std::uint64_t{1} << (8 * (8 - W))) - 1) / 0xFF * ' ';
+  }
+  const std::uint64_t digits = tail ^ (LANES * '0');  // a digit lane holds its value
+  constexpr std::uint64_t HIGH = LANES * 0x80;
+  // Lanes before the number: leading blanks and a sign, only where the head held nothing.
+  std::uint64_t before = 0;
+  if (head_blank) {
+    const std::uint64_t blank_off = digits ^ (LANES * (' ' ^ '0'));
+    // A carry out of a lane of 0x81 or more can only mark the lane after a non-blank one.
+    const std::uint64_t non_blank = ((blank_off + LANES * 0x7F) | blank_off) & HIGH;
+    if (non_blank == 0) return false;
+    const int lead = std::countr_zero(non_blank) - 7;  // 8 x the blanks
+    before = (std::uint64_t{1} << lead) - 1;
+    const auto first = static_cast<unsigned>(digits >> lead) & 0xFF;
+    if (first == ('-' ^ '0') || first == ('+' ^ '0')) {
+      negative = first == ('-' ^ '0');
+      before = before << 8 | 0xFF;
+    }
+    // At least one digit: with blanks and a sign over lanes 0..6, lane 7 must be one.
+    if ((before >> 55) != 0 && (digits >> 56) >= 10) return false;
+  }
+  // After them only digits and at most one point.
+  // A lane of 0x8A or more carries into the next one, which can then only look like a second
+  // non-digit: such a field is declined, as it would be anyway.
+  const std::uint64_t non_digit = ((digits + LANES * (0x80 - 10)) | digits) & HIGH & ~before;
+  if ((non_digit & (non_digit - 1)) != 0) return false;
+  std::uint64_t number = digits & ~before;
+  int places = decimals;
+  std::uint64_t head_scale = 100000000;  // the head's digits stand before the tail's eight
+  if (non_digit != 0) {
+    const int point = std::countr_zero(non_digit) - 7;  // 8 x its lane
+    if (((digits >> point) & 0xFF) != ('.' ^ '0')) return false;
+    // The lanes before the point move one lane on, over it.
+    const std::uint64_t after = (~std::uint64_t{0} << point) << 8;
+    number = (number & after) | ((number << 8) & ~after);
+    places = std::countl_zero(non_digit) / 8;  // the lanes after the point
+    head_scale = 10000000;
+  } else if (decimals < 0 || decimals > EXACT_POWERS_MAX) {
+    return false;
+  }
+  const std::uint64_t mantissa = head_value * head_scale + eight_digit_value(number);
+  if constexpr (W == 16) {
+    if (mantissa > (std::uint64_t{1} << 53)) return false;
+  }
+  value = exact_decimal(mantissa, -places, negative);
   return true;
 }
 

@@ -17,6 +17,7 @@
 //                               | that fits; false otherwise         |                         | render_fixed_fuzz
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -63,6 +64,19 @@ inline constexpr char DIGIT_PAIRS[] =
 inline constexpr char PADDED_PAIRS[] =
     " 0 1 2 3 4 5 6 7 8 910111213141516171819202122232425262728293031323334353637383940414243444546474849"
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+
+/// The numbers 1..999 right-aligned in three columns, four bytes apart ("    " for 0, "  1 " ..
+/// "999 "), and three bytes more so that four bytes from the last column of any entry stay inside.
+inline constexpr std::array<char, 4003> PADDED_TRIPLES = [] {
+  std::array<char, 4003> table{};
+  table.fill(' ');
+  for (std::size_t n = 1; n < 1000; ++n) {
+    if (n >= 100) table[4 * n] = static_cast<char>('0' + n / 100);
+    if (n >= 10) table[4 * n + 1] = static_cast<char>('0' + n / 10 % 10);
+    table[4 * n + 2] = static_cast<char>('0' + n % 10);
+  }
+  return table;
+}();
 
 /// Copies entry `index` of a two-column table (DIGIT_PAIRS, PADDED_PAIRS) to `to`. Deliberately
 /// not always_inline: an optimised build inlines it anyway, into one two-byte move, while an
@@ -128,11 +142,14 @@ template <std::size_t W>
 /// the lowest byte (lane 0; store_text puts the lanes in text order). Each step splits every
 /// lane of the word in two by a multiply and a shift, exact for the lane values involved.
 inline std::uint64_t eight_digits(std::uint32_t value) noexcept {
-  const std::uint64_t halves = (value / 10000) | std::uint64_t{value % 10000} << 32;
+  // Each split puts the quotient q in the low half of a lane and the remainder above it as
+  // (lane << half) - q * (divisor << half) + q: one multiplication and a subtraction.
+  const std::uint64_t thousands = value / 10000;
+  const std::uint64_t halves = (std::uint64_t{value} << 32) - thousands * ((std::uint64_t{10000} << 32) - 1);
   const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
-  const std::uint64_t pairs = hundreds | (halves - hundreds * 100) << 16;
+  const std::uint64_t pairs = (halves << 16) - hundreds * ((100 << 16) - 1);
   const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
-  return (tens | (pairs - tens * 10) << 8) | 0x3030303030303030;
+  return ((pairs << 8) - tens * ((10 << 8) - 1)) | 0x3030303030303030;
 }
 
 /// Stores lanes 0 .. COUNT-1 of a text word (lane 0 in the lowest byte) to `to` in that order:
@@ -195,6 +212,46 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   constexpr std::uint64_t FIVE_POWER = power_of_ten(D) >> D;  // 10^D = 5^D * 2^D
   constexpr std::uint64_t SCALE = power_of_ten(D);
   const auto bits = std::bit_cast<std::uint64_t>(value);
+  if constexpr (D >= 1 && D <= 7 && INTEGER_COLUMNS + D >= 9 && INTEGER_COLUMNS + D <= 11) {
+    // The value as one number of INTEGER_COLUMNS + D digits: its low eight digits hold the
+    // point's place, and what is above them fits three columns. Without a sign, only a number
+    // with nothing above its low eight has leading zeros to blank among them.
+    // |x| * 10^D rounded half away from zero is (mantissa * 5^D + half) >> shift; taken as the
+    // mantissa's bits above its low eleven and those eleven apart, each product fits a word,
+    // and the half, a multiple of 2^11, passes through the inner shift whole.
+    // With the sign bit above the exponent, a negative value has no fraction bits in range.
+    const int positive_fraction_bits = BIAS + 52 - static_cast<int>(bits >> 52);
+    if (positive_fraction_bits >= static_cast<int>(D) + 12 && positive_fraction_bits <= 52) {
+      const int shift = positive_fraction_bits - static_cast<int>(D);
+      const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+      constexpr std::uint64_t LOW_ELEVEN = (std::uint64_t{1} << 11) - 1;
+      const std::uint64_t scaled = ((mantissa >> 11) * FIVE_POWER + (((mantissa & LOW_ELEVEN) * FIVE_POWER) >> 11) +
+                                    (std::uint64_t{1} << (shift - 12))) >>
+                                   (shift - 11);
+      constexpr std::size_t HIGH_COLUMNS = INTEGER_COLUMNS + D - 8;
+      constexpr std::uint64_t LOW_EIGHT = power_of_ten(8);
+      const std::uint64_t high = scaled / LOW_EIGHT;
+      if (scaled < power_of_ten(INTEGER_COLUMNS + D)) {
+        std::uint64_t text = eight_digits(static_cast<std::uint32_t>(scaled - high * LOW_EIGHT));
+        if (high == 0) {  // blanks over the leading zeros of the integer lanes, all but the last
+          constexpr std::uint64_t LANES = 0x0101010101010101;
+          constexpr std::uint64_t LAST_INTEGER_LANE = std::uint64_t{0x80} << (8 * (7 - D));
+          const std::uint64_t nonzero = ((text ^ (LANES * '0')) + LANES * 0x7F) & (LANES * 0x80);  // lanes <= 9
+          const int zeros = std::countr_zero(nonzero | LAST_INTEGER_LANE) - 7;  // 8 x the leading zeros
+          text ^= ((std::uint64_t{1} << zeros) - 1) & (LANES * ('0' ^ ' '));
+        }
+        // Three overlapping stores, each covering what the one before got wrong: four bytes
+        // of the table (the last of them, or of the next entry, is not its own), the eight
+        // digits one column right of their place, then the integer lanes and the point.
+        constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
+        constexpr std::uint64_t INTEGER_LANES = (std::uint64_t{1} << INTEGER_BITS) - 1;
+        std::memcpy(columns, PADDED_TRIPLES.data() + 4 * high + (3 - HIGH_COLUMNS), 4);
+        store_text<8>(text, columns + HIGH_COLUMNS + 1);
+        store_text<9 - D>((text & INTEGER_LANES) | std::uint64_t{'.'} << INTEGER_BITS, columns + HIGH_COLUMNS);
+        return true;
+      }
+    }
+  }
   const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
   const int fraction_bits = BIAS + 52 - biased;  // 1..52 for 1 <= |x| < 2^52
   if (fraction_bits < 1 || fraction_bits > 52) return false;

@@ -59,7 +59,7 @@ TEST(IntegerPlain, TakesTheLabelShapes) {
   const struct {
     const char* text;
     std::int32_t value;
-  } cases[] = {{"  7", 7}, {" 12", 12}, {"-14", -14}, {" -5", -5}, {" +3", 3}, {"007", 7}, {"   ", 0}, {"  -", 0}};
+  } cases[] = {{"  7", 7}, {" 12", 12}, {"-14", -14}, {" -5", -5}, {" +3", 3}, {"007", 7}, {"+12", 12}, {"123", 123}};
   for (const auto& c : cases) {
     std::int32_t value = -1;
     ASSERT_TRUE(parse_integer_plain<3>(c.text, value)) << c.text;
@@ -73,6 +73,12 @@ TEST(IntegerPlain, TakesTheLabelShapes) {
   EXPECT_FALSE(parse_integer_plain<3>("1 2", value));
   EXPECT_FALSE(parse_integer_plain<3>("- 3", value));
   EXPECT_FALSE(parse_integer_plain<3>("12 ", value));
+  // So is a field without a digit in its last column, blank or a lone sign, which they read as 0.
+  EXPECT_FALSE(parse_integer_plain<3>("   ", value));
+  EXPECT_FALSE(parse_integer_plain<3>("  -", value));
+  EXPECT_FALSE(parse_integer_plain<1>(" ", value));
+  EXPECT_FALSE(parse_integer_plain<3>("x 1", value));
+  EXPECT_FALSE(parse_integer_plain<3>("-+1", value));
 }
 
 template <std::size_t W>
@@ -123,6 +129,42 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
     ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full.value)) << "[" << text << "]";
   }
   EXPECT_GT(taken, 150000u);
+}
+
+TEST(FixedPlain, TakesTheFrequencyShapesAcrossItsFirstColumnsAndTheLastEight) {
+  const struct {
+    const char* text;
+    double value;
+  } cases[] = {{"70.7733336", 70.7733336},
+               {"529.132479", 529.132479},
+               {" 43.507656", 43.507656},
+               {"-900.00000", -900.0},
+               {"   9.99999", 9.99999},
+               {"    -9.999", -9.999},
+               {"  +99.9999", 99.9999},
+               {" -12345678", -1.2345678},
+               {"1234567890", 123.456789},
+               {" 12.", 12.0},
+               {" -.5", -0.5},
+               {"-0.0", 0.0}};
+  for (const auto& c : cases) {
+    double value = 42.0;
+    const std::size_t width = std::strlen(c.text);
+    const bool taken = width == 10 ? parse_fixed_plain<10>(c.text, 7, value) : parse_fixed_plain<4>(c.text, 7, value);
+    ASSERT_TRUE(taken) << c.text;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(c.value)) << c.text;
+  }
+  // Sixteen digits pass 2^53 only just; a point, or a blank after a digit, among the columns before the
+  // last eight is left to the full rules, as are fields with no digit.
+  double value = 42.0;
+  EXPECT_TRUE(parse_fixed_plain<16>("9007199254740992", 0, value) && value == 9007199254740992.0);
+  for (const char* text : {"9007199254740993", "1.00000000000000", "1 23456789012345"}) {
+    EXPECT_FALSE(parse_fixed_plain<16>(text, 0, value)) << text;
+  }
+  for (const char* text : {"9.99999999", "-.99999999", "9 .9999999", "         -", "        -.", "--1.000000"}) {
+    EXPECT_FALSE(parse_fixed_plain<10>(text, 7, value)) << text;
+  }
+  EXPECT_EQ(value, 9007199254740992.0);
 }
 
 template <std::size_t W>
@@ -189,6 +231,19 @@ TEST(FixedRenderPlain, AgreesWithTheFullRenderer) {
   expect_fixed_render_agrees<20, 9>(random, taken);
   expect_fixed_render_agrees<5, 3>(random, taken);
   EXPECT_GT(taken, 50000u);
+  // Digits above the low eight of the scaled value, one to three of them, a carry into them,
+  // and the shapes that blank or sign digits among the low eight.
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {{70773.3336, " 70773.33360"}, {529132.479, "529132.47900"},    {1000.0, "  1000.00000"},
+               {999.999996, "  1000.00000"}, {100000.000004, "100000.00000"}, {999.5, "   999.50000"},
+               {1.000005, "     1.00001"},   {-70773.3336, "-70773.33360"},   {-999.5, "  -999.50000"}};
+  for (const auto& c : cases) {
+    char columns[12];
+    ASSERT_TRUE((render_fixed_plain<12, 5>(c.value, columns))) << c.text;
+    EXPECT_EQ(std::string(columns, 12), c.text);
+  }
 }
 
 TEST(FixedRenderPlain, DeclinesWhatOnlyTheFullRendererWrites) {
