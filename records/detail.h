@@ -40,8 +40,9 @@ inline ConditionCode acquire(std::int32_t unit_number, UnitConnection** connecti
   if (unit_number >= MIN_UNIT && unit_number <= MAX_DIRECT_UNIT && !run_ending.load()) {
     DirectSlot& slot = direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
     UnitConnection* unit = slot.connection.load();
-    bool expected = false;
-    if (unit != nullptr && slot.busy.compare_exchange_strong(expected, true)) {
+    // Marking a busy unit busy again changes nothing, so an exchange takes it as well as a
+    // compare-and-exchange would, without an expected value to keep.
+    if (unit != nullptr && !slot.busy.exchange(true)) {
       *connection = unit;
       return ConditionCode::success;
     }
