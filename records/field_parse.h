@@ -97,6 +97,21 @@ inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  
 template <std::size_t W>
 [[gnu::always_inline]] inline bool parse_integer_plain(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
+  // The commonest label first: blanks and one digit.
+  bool blanks_first = true;
+#pragma GCC unroll 8
+  for (std::size_t k = 0; k + 1 < W; ++k) {
+    if (field[k] != ' ') {
+      blanks_first = false;
+      break;
+    }
+  }
+  if (blanks_first) {
+    const unsigned digit = static_cast<unsigned char>(field[W - 1]) - unsigned{'0'};
+    if (digit >= 10) return false;
+    value = static_cast<std::int32_t>(digit);
+    return true;
+  }
   std::uint32_t magnitude = 0;
   std::uint32_t scale = 1;
   std::size_t start = W;  // the first digit
