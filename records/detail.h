@@ -11,6 +11,7 @@
 #include <cstring>
 #include <span>
 
+#include "platform/line_feed.h"
 #include "records/condition.h"
 #include "records/diagnostics.h"
 #include "records/layout.h"
@@ -161,9 +162,9 @@ ConditionCode refill_and_take(UnitConnection& unit) noexcept;
 inline ConditionCode take_record(UnitConnection& unit) noexcept {
   InputCursor& cursor = unit.formatting->input;
   if (cursor.unread_bytes > 0) {  // bytes are held only behind a record taken before
-    if (auto* line_feed = static_cast<char*>(std::memchr(cursor.next_byte, '\n', cursor.unread_bytes))) {
-      return finish_take(cursor, cursor.next_byte, line_feed, cursor.next_byte + cursor.unread_bytes);
-    }
+    char* const held_end = cursor.next_byte + cursor.unread_bytes;
+    char* const line_feed = platform::find_line_feed(cursor.next_byte, held_end);
+    if (line_feed < held_end) return finish_take(cursor, cursor.next_byte, line_feed, held_end);
   }
   return refill_and_take(unit);
 }

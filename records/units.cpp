@@ -160,7 +160,9 @@ ConditionCode open_connection(UnitConnection& unit, const OpenRequest& request) 
   unit.truncate_pending = unit.disk_file;
   unit.block_size = BLOCK_SIZE;
   unit.buffer_size = unit.block_size > unit.record_capacity ? unit.block_size : unit.record_capacity;
-  unit.buffer = static_cast<char*>(std::malloc(unit.buffer_size));
+  // Zeroed, and a line feed past its end (see UnitConnection::buffer).
+  unit.buffer = static_cast<char*>(std::calloc(unit.buffer_size + 1, 1));
+  if (unit.buffer != nullptr) unit.buffer[unit.buffer_size] = '\n';
   unit.formatting = new (std::nothrow) FormattingState;
   if (unit.buffer == nullptr || unit.formatting == nullptr) return ConditionCode::out_of_memory;
   unit.marks.connected = true;
@@ -307,8 +309,11 @@ ConditionCode grow_unit_buffer(UnitConnection& unit, std::size_t size) noexcept 
       offsets[i] = *fields[i] - unit.buffer;
     }
   }
-  auto* grown = static_cast<char*>(std::realloc(unit.buffer, size));
+  auto* grown = static_cast<char*>(std::realloc(unit.buffer, size + 1));
   if (grown == nullptr) return ConditionCode::out_of_memory;
+  // The new bytes zeroed, the line feed moved to the new end.
+  std::memset(grown + unit.buffer_size, 0, size - unit.buffer_size);
+  grown[size] = '\n';
   unit.buffer = grown;
   unit.buffer_size = static_cast<std::uint32_t>(size);
   for (std::size_t i = 0; i < 4; ++i) {

@@ -72,7 +72,9 @@ static_assert(sizeof(UnitMarks) == 4, "four marks side by side, no padding");
 /// One unit's connection: created on first use, opened by connect_unit, freed at run end.
 struct UnitConnection {
   // What the file layer, the reader and the writer act on.
-  char* buffer = nullptr;                 ///< buffer_size bytes, allocated at connect
+  /// buffer_size bytes, allocated at connect, and one more past them that always holds a line
+  /// feed, so that finding the end of a line needs no bound (platform/line_feed.h).
+  char* buffer = nullptr;
   FormattingState* formatting = nullptr;  ///< allocated at connect
   char* path = nullptr;                   ///< full path, NUL-terminated, allocated at connect; quoted by diagnostics
   platform::FileHandle handle = platform::NO_FILE;
