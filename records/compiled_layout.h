@@ -388,8 +388,7 @@ template <const auto& FIELDS, typename Targets>
   if (SPAN <= static_cast<std::size_t>(cursor.record_end - cursor.position) && fits && unit->blanks_ignored &&
       read_from<FIELDS, 0, 0, 0>(cursor.position, to)) [[likely]] {
     cursor.position += SPAN;
-    detail::release(unit_number, *unit);
-    return 0;
+    return detail::end_statement(unit_number, unit, ConditionCode::success, branches);
   }
   return to.through_copies([&](std::span<const InputItem> items) noexcept {
     return read_in_general<FIELDS>(unit_number, *unit, items, branches);
@@ -423,9 +422,8 @@ template <const auto& FIELDS, typename Values>
   std::memset(record, ' ', SPAN);
   bool value_overflowed = false;
   fill_from<FIELDS, 0, 0, 0>(record, from, value_overflowed);
-  record[LENGTH] = '\r';
-  record[LENGTH + 1] = '\n';
-  condition = write_record_bytes(*unit, record, LENGTH + 2);
+  condition = detail::send_record(*unit, record, LENGTH);
+  // The usual end in one test: written, and every value fitted.
   if (condition == ConditionCode::success && !value_overflowed) [[likely]] {
     detail::release(unit_number, *unit);
     return 0;

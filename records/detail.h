@@ -33,13 +33,27 @@ extern DirectSlot direct_slots[DIRECT_SLOTS];
 /// Set once the run is ending: from then on a statement waits for the process to end.
 extern std::atomic<bool> run_ending;
 
+/// Whether a valid unit number lies in the direct part of the table.
+inline bool is_direct(std::int32_t unit_number) noexcept { return unit_number <= MAX_DIRECT_UNIT; }
+
+/// The direct slot of a unit number of the direct part.
+inline DirectSlot& direct_slot(std::int32_t unit_number) noexcept {
+  return direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
+}
+
+/// The busy mark of a unit: in its direct slot, or in the chained connection itself. A number
+/// known where a statement is compiled names its slot at once.
+inline std::atomic<bool>& busy_mark(std::int32_t unit_number, UnitConnection& unit) noexcept {
+  return is_direct(unit_number) ? direct_slot(unit_number).busy : unit.busy;
+}
+
 /// acquire_unit by every rule: invalid numbers, first use, chained units, a busy unit.
 ConditionCode acquire_in_full(std::int32_t unit_number, UnitConnection** connection) noexcept;
 
 /// acquire_unit: a connected unit of the direct part that is not busy is taken on the spot.
 inline ConditionCode acquire(std::int32_t unit_number, UnitConnection** connection) noexcept {
-  if (unit_number >= MIN_UNIT && unit_number <= MAX_DIRECT_UNIT && !run_ending.load()) {
-    DirectSlot& slot = direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
+  if (unit_number >= MIN_UNIT && is_direct(unit_number) && !run_ending.load()) {
+    DirectSlot& slot = direct_slot(unit_number);
     UnitConnection* unit = slot.connection.load();
     // Marking a busy unit busy again changes nothing, so an exchange takes it as well as a
     // compare-and-exchange would, without an expected value to keep.
@@ -55,21 +69,9 @@ inline ConditionCode acquire(std::int32_t unit_number, UnitConnection** connecti
   return condition;
 }
 
-/// release_unit of an acquired unit.
-inline void release(UnitConnection& unit) noexcept {
-  std::atomic<bool>& busy = unit.unit_number <= MAX_DIRECT_UNIT
-                                ? direct_slots[static_cast<std::size_t>(unit.unit_number - MIN_UNIT)].busy
-                                : unit.busy;
-  busy.store(false, std::memory_order_release);
-}
-
-/// release of the unit acquired as `unit_number`: a number known where the statement is compiled
-/// names its slot at once.
-[[gnu::always_inline]] inline void release(std::int32_t unit_number, UnitConnection& unit) noexcept {
-  std::atomic<bool>& busy = unit_number >= MIN_UNIT && unit_number <= MAX_DIRECT_UNIT
-                                ? direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)].busy
-                                : unit.busy;
-  busy.store(false, std::memory_order_release);
+/// release_unit of the unit acquired as `unit_number`.
+inline void release(std::int32_t unit_number, UnitConnection& unit) noexcept {
+  busy_mark(unit_number, unit).store(false, std::memory_order_release);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -101,7 +103,7 @@ inline std::int32_t end_statement(std::int32_t unit_number, UnitConnection* unit
                                   UnitDisposition on_condition = UnitDisposition::release,
                                   const BadField* bad_field = nullptr) noexcept {
   if (condition == ConditionCode::success) [[likely]] {
-    release(*unit);
+    release(unit_number, *unit);
     return 0;
   }
   return route_condition(unit_number, unit, condition, branches, on_condition, bad_field);
@@ -177,6 +179,14 @@ ConditionCode read_fields(UnitConnection& unit, RecordLayout layout, std::span<c
 
 // ---------------------------------------------------------------------------------------
 // Steps of the write statement.
+
+/// Ends the `length` columns of a record at `record` in the unit's buffer, which has room for
+/// them, with CR LF and writes it in one call.
+inline ConditionCode send_record(UnitConnection& unit, char* record, std::size_t length) noexcept {
+  record[length] = '\r';
+  record[length + 1] = '\n';
+  return write_record_bytes(unit, record, length + 2);
+}
 
 /// Builds the record of `items` under `layout` in the unit's area, ends it with CR LF and
 /// writes it: 0, or the condition (63 when the record went out but a value did not fit).

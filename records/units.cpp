@@ -21,26 +21,17 @@ std::atomic<bool> run_ending{false};
 
 namespace {
 
-using detail::direct_slots;
+using detail::busy_mark;
+using detail::direct_slot;
 using detail::DirectSlot;
+using detail::is_direct;
 using detail::run_ending;
 
 UnitConnection* hash_chains[HASH_CHAINS];
 std::atomic<bool> any_unit_connected{false};
 
-bool is_direct(std::int32_t unit_number) noexcept { return unit_number <= detail::MAX_DIRECT_UNIT; }
-
-DirectSlot& direct_slot(std::int32_t unit_number) noexcept {
-  return direct_slots[static_cast<std::size_t>(unit_number - MIN_UNIT)];
-}
-
 UnitConnection*& chain_of(std::int32_t unit_number) noexcept {
   return hash_chains[static_cast<std::size_t>((static_cast<std::int64_t>(unit_number) + 5) % HASH_CHAINS)];
-}
-
-/// The busy mark of a unit: in its direct slot, or in the chained connection itself.
-std::atomic<bool>& busy_mark(std::int32_t unit_number, UnitConnection& unit) noexcept {
-  return is_direct(unit_number) ? direct_slot(unit_number).busy : unit.busy;
 }
 
 /// Finds the connection of a chained unit, creating it in order when `create` is set.
@@ -246,8 +237,7 @@ ConditionCode acquire_unit(std::int32_t unit_number, UnitConnection** connection
 }
 
 void release_unit(std::int32_t unit_number) noexcept {
-  if (UnitConnection* unit = find_unit(unit_number); unit != nullptr)
-    busy_mark(unit_number, *unit).store(false, std::memory_order_release);
+  if (UnitConnection* unit = find_unit(unit_number); unit != nullptr) detail::release(unit_number, *unit);
 }
 
 UnitConnection* find_unit(std::int32_t unit_number) noexcept {

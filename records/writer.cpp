@@ -92,10 +92,8 @@ ConditionCode end_record_and_write(UnitConnection& unit, bool value_overflowed) 
   if (length + 4 > unit.buffer_size && grow_unit_buffer(unit, length + 4) != ConditionCode::success) {
     return ConditionCode::record_overflow;
   }
-  char* record = unit.buffer + area.start;
-  record[length] = '\r';
-  record[length + 1] = '\n';
-  if (const ConditionCode written = write_record_bytes(unit, record, length + 2); written != ConditionCode::success) {
+  if (const ConditionCode written = detail::send_record(unit, unit.buffer + area.start, length);
+      written != ConditionCode::success) {
     return written;
   }
   return value_overflowed ? ConditionCode::output_conversion : ConditionCode::success;
