@@ -166,6 +166,24 @@ template <std::size_t COUNT>
   std::memcpy(to, &text, COUNT);
 }
 
+/// A text word with blanks over its leading zeros, and how many lanes were blanked.
+struct BlankedText {
+  std::uint64_t text;
+  unsigned lanes;
+};
+
+/// Blanks over the leading '0' lanes of a word of digits (lane 0 first), up to lane LAST, which
+/// keeps its digit whatever it is.
+template <unsigned LAST>
+[[gnu::always_inline]] inline BlankedText blank_leading_zeros(std::uint64_t digits) noexcept {
+  static_assert(LAST <= 7);
+  constexpr std::uint64_t LANES = 0x0101010101010101;
+  // A digit lane less '0' is 0..9, so adding 0x7F sets its high bit exactly when it is not 0.
+  const std::uint64_t nonzero = ((digits ^ (LANES * '0')) + LANES * 0x7F) & (LANES * 0x80);
+  const int zeros = std::countr_zero(nonzero | (std::uint64_t{0x80} << (8 * LAST))) - 7;  // 8 x the leading zeros
+  return {digits ^ (((std::uint64_t{1} << zeros) - 1) & (LANES * ('0' ^ ' '))), static_cast<unsigned>(zeros) / 8};
+}
+
 /// 10^n for n <= 19.
 constexpr std::uint64_t power_of_ten(std::size_t n) noexcept {
   std::uint64_t power = 1;
@@ -233,13 +251,8 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
       const std::uint64_t high = scaled / LOW_EIGHT;
       if (scaled < power_of_ten(INTEGER_COLUMNS + D)) {
         std::uint64_t text = eight_digits(static_cast<std::uint32_t>(scaled - high * LOW_EIGHT));
-        if (high == 0) {  // blanks over the leading zeros of the integer lanes, all but the last
-          constexpr std::uint64_t LANES = 0x0101010101010101;
-          constexpr std::uint64_t LAST_INTEGER_LANE = std::uint64_t{0x80} << (8 * (7 - D));
-          const std::uint64_t nonzero = ((text ^ (LANES * '0')) + LANES * 0x7F) & (LANES * 0x80);  // lanes <= 9
-          const int zeros = std::countr_zero(nonzero | LAST_INTEGER_LANE) - 7;  // 8 x the leading zeros
-          text ^= ((std::uint64_t{1} << zeros) - 1) & (LANES * ('0' ^ ' '));
-        }
+        // Blanks over the leading zeros of the integer lanes, all but the last.
+        if (high == 0) text = blank_leading_zeros<7 - D>(text).text;
         // Three overlapping stores, each covering what the one before got wrong: four bytes
         // of the table (the last of them, or of the next entry, is not its own), the eight
         // digits one column right of their place, then the integer lanes and the point.
@@ -270,14 +283,10 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
   if constexpr (INTEGER_COLUMNS <= 8 && D <= 8) {
     // Both parts as eight digits in a word each; the integer part's leading zeros become
     // blanks (all but its last digit can be), so no count of digits takes a branch.
-    std::uint64_t integer_text = eight_digits(static_cast<std::uint32_t>(integer));
-    constexpr std::uint64_t LOW_SEVEN = 0x7F7F7F7F7F7F7F7F;
-    const std::uint64_t values = integer_text ^ 0x3030303030303030;  // '0' becomes a zero byte
-    const std::uint64_t nonzero = (((values & LOW_SEVEN) + LOW_SEVEN) | values) & ~LOW_SEVEN;
-    const auto zeros = static_cast<unsigned>(std::countr_zero(nonzero | (std::uint64_t{1} << 63))) / 8;
-    const std::uint64_t blank_bytes = zeros == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zeros);
-    integer_text = (integer_text & ~blank_bytes) | (0x2020202020202020 & blank_bytes);
-    if (negative) integer_text ^= std::uint64_t{' ' ^ '-'} << (8 * (zeros - 1));  // blank before the digits
+    const BlankedText blanked = blank_leading_zeros<7>(eight_digits(static_cast<std::uint32_t>(integer)));
+    std::uint64_t integer_text = blanked.text;
+    // A negative value's limit leaves it a blank before its digits for the sign.
+    if (negative) integer_text ^= std::uint64_t{' ' ^ '-'} << (8 * (blanked.lanes - 1));
     integer_text >>= 8 * (8 - INTEGER_COLUMNS);
     store_text<INTEGER_COLUMNS>(integer_text, columns);
     columns[INTEGER_COLUMNS] = '.';
