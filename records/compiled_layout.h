@@ -237,18 +237,20 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
       const std::string_view text(record + OFFSET, FIELD.width);
       if constexpr (FIELD.kind == FieldKind::integer) {
         std::int32_t& target = to.template integer<ITEM>();
-        bool done = false;
-        if constexpr (FIELD.width <= 9) done = parse_integer_plain<FIELD.width>(text.data(), target);
-        if (!done) [[unlikely]] {
+        if constexpr (FIELD.width <= 9) {
+          if (!parse_integer_plain<FIELD.width>(text.data(), target)) [[unlikely]]
+            return false;
+        } else {
           const IntegerParse parsed = parse_integer_in_full(text, true);
           if (parsed.status != ParseStatus::ok) return false;
           target = parsed.value;
         }
       } else if constexpr (FIELD.kind == FieldKind::real) {
         double& target = to.template real<ITEM>();
-        bool done = false;
-        if constexpr (FIELD.width <= 16) done = parse_fixed_plain<FIELD.width>(text.data(), FIELD.decimals, target);
-        if (!done) [[unlikely]] {
+        if constexpr (FIELD.width <= 16) {
+          if (!parse_fixed_plain<FIELD.width>(text.data(), FIELD.decimals, target)) [[unlikely]]
+            return false;
+        } else {
           const FixedParse parsed = parse_fixed_in_full(text, FIELD.decimals, true);
           if (parsed.status != ParseStatus::ok) return false;
           target = parsed.value;

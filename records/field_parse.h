@@ -6,12 +6,12 @@
 //   form                       | takes                              | called by               | kept equal by
 //   ---------------------------+------------------------------------+-------------------------+---------------------
 //   parse_integer_in_full      | any field, any width, both blank   | the reader's layout     | (the rule itself)
-//                              | modes                              | walk; compiled fallback |
+//                              | modes                              | walk; compiled, W > 9   |
 //   parse_integer_plain<W>     | W <= 9, blanks ignored: blanks,    | compiled layouts        | field_plain_test,
 //                              | a sign, digits, a digit last;      | (compiled_layout.h)     | parse_integer_fuzz
 //                              | false otherwise                    |                         |
 //   parse_fixed_in_full        | any field, any width, both blank   | the reader's layout     | (the rule itself)
-//                              | modes, exponents, Infinity, NaN    | walk; compiled fallback |
+//                              | modes, exponents, Infinity, NaN    | walk; compiled, W > 16  |
 //   parse_fixed_plain<W>       | W <= 16, blanks ignored: blanks,   | compiled layouts        | field_plain_test,
 //                              | a sign, digits, one point, none    |                         | parse_fixed_fuzz
 //                              | in the first W - 8 columns         |                         |

@@ -86,45 +86,50 @@ ReadResult posix_read(FileHandle file, char* destination, std::size_t size) noex
   return {static_cast<std::size_t>(got), 0};
 }
 
-/// One write(2). Once a second thread exists, the C library wraps every write in thread
-/// cancellation bookkeeping that costs more than the call itself; this program never cancels
-/// a thread, so on Linux the system call is made as is.
-ssize_t write_once(int fd, const char* bytes, std::size_t count) noexcept {
-#if KORV_LINUX_CALLS
-  return static_cast<ssize_t>(::syscall(SYS_write, fd, bytes, count));
+/// One write(2): the count written, or -errno. Once a second thread exists, the C library
+/// wraps every write in thread cancellation bookkeeping that costs more than the call itself;
+/// this program never cancels a thread, so on Linux the system call is made as is, and on
+/// x86-64 in line, where the C library's generic syscall() first moves every argument one
+/// register over.
+ssize_t write_call(int fd, const char* bytes, std::size_t count) noexcept {
+#if KORV_LINUX_CALLS && defined(__x86_64__)
+  long result = SYS_write;
+  // The kernel reads the bytes (so they must be in memory) and changes rcx and r11 only.
+  asm volatile("syscall" : "+a"(result) : "D"(long{fd}), "S"(bytes), "d"(count) : "rcx", "r11", "memory");
+  return static_cast<ssize_t>(result);
+#elif KORV_LINUX_CALLS
+  const auto put = static_cast<ssize_t>(::syscall(SYS_write, fd, bytes, count));
+  return put < 0 ? -errno : put;
 #else
-  return ::write(fd, bytes, count);
+  const ssize_t put = ::write(fd, bytes, count);
+  return put < 0 ? -errno : put;
 #endif
 }
 
-/// The rest of a write that one call did not finish: continues after a short write, retries an
-/// interruption, and sorts out the error.
-[[gnu::noinline]] OsError finish_write(FileHandle file, const char* bytes, std::size_t count, ssize_t first) noexcept {
-  if (first > 0) {
-    bytes += first;
-    count -= static_cast<std::size_t>(first);
-  } else if (first < 0 && errno != EINTR) {
-    return last_errno();
-  } else if (first == 0) {
-    return static_cast<OsError>(ENOSPC);
+/// The rest of a write that one call did not finish (`put`, as write_call returned it):
+/// continues after a short write, retries an interruption, and sorts out the error.
+[[gnu::noinline]] OsError finish_write(FileHandle file, const char* bytes, std::size_t count, ssize_t put) noexcept {
+  for (;;) {
+    if (put > 0) {
+      bytes += put;
+      count -= static_cast<std::size_t>(put);
+      if (count == 0) return 0;
+    } else if (put == 0) {
+      return static_cast<OsError>(ENOSPC);
+    } else if (put != -EINTR) {
+      return static_cast<OsError>(-put);
+    }
+    put = write_call(descriptor(file), bytes, count);
   }
-  while (count > 0) {
-    const ssize_t put = retry_interrupted([&] { return write_once(descriptor(file), bytes, count); });
-    if (put < 0) return last_errno();
-    if (put == 0) return static_cast<OsError>(ENOSPC);
-    bytes += put;
-    count -= static_cast<std::size_t>(put);
-  }
-  return 0;
 }
 
 OsError posix_write(FileHandle file, const char* bytes, std::size_t count) noexcept {
   // The usual case: one call takes the whole record (and nothing is asked of a call for none).
   if (count == 0) return 0;
-  const ssize_t first = write_once(descriptor(file), bytes, count);
-  if (first == static_cast<ssize_t>(count)) [[likely]]
+  const ssize_t put = write_call(descriptor(file), bytes, count);
+  if (put == static_cast<ssize_t>(count)) [[likely]]
     return 0;
-  return finish_write(file, bytes, count, first);
+  return finish_write(file, bytes, count, put);
 }
 
 OsError posix_truncate(FileHandle file) noexcept {
