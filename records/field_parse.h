@@ -19,6 +19,7 @@
 // Both real forms end in exact_decimal when the digits allow it.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -91,27 +92,11 @@ inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  
   return negative && mantissa != 0 ? -magnitude : magnitude;  // a zero mantissa gives +0.0 as it is
 }
 
-/// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
-/// leading blanks, an optional sign, then digits only, the last column a digit: unrolled for its
-/// width, from the last column back. False, with `value` untouched, for any other field.
+namespace plain_detail {
+
+/// parse_integer_plain column by column, from the last: the digits, then what stands before them.
 template <std::size_t W>
-[[gnu::always_inline]] inline bool parse_integer_plain(const char* field, std::int32_t& value) noexcept {
-  static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
-  // The commonest label first: blanks and one digit.
-  bool blanks_first = true;
-#pragma GCC unroll 8
-  for (std::size_t k = 0; k + 1 < W; ++k) {
-    if (field[k] != ' ') {
-      blanks_first = false;
-      break;
-    }
-  }
-  if (blanks_first) {
-    const unsigned digit = static_cast<unsigned char>(field[W - 1]) - unsigned{'0'};
-    if (digit >= 10) return false;
-    value = static_cast<std::int32_t>(digit);
-    return true;
-  }
+[[gnu::always_inline]] constexpr bool integer_by_columns(const char* field, std::int32_t& value) noexcept {
   std::uint32_t magnitude = 0;
   std::uint32_t scale = 1;
   std::size_t start = W;  // the first digit
@@ -137,6 +122,58 @@ template <std::size_t W>
   }
   value = before == '-' ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
   return true;
+}
+
+/// What PLAIN_PAIRS holds for a two-column field the plain form declines.
+inline constexpr std::int8_t NOT_PLAIN = -128;
+
+/// integer_by_columns<2> of every two-byte field (-9 .. 99, or NOT_PLAIN), indexed by the
+/// field's two bytes as one native 16-bit number: one load and one lookup read the commonest
+/// labels, whatever their shape. The plain form takes no field without a digit last, so only
+/// those fields are worked out (which keeps the table quick to compile); only their entries,
+/// a few kilobytes, are read in a converted list.
+inline constexpr std::array<std::int8_t, 65536> PLAIN_PAIRS = [] {
+  std::array<std::int8_t, 65536> table{};
+  table.fill(NOT_PLAIN);
+  for (unsigned first = 0; first < 256; ++first) {
+    for (unsigned last = '0'; last <= '9'; ++last) {
+      const char field[2] = {static_cast<char>(first), static_cast<char>(last)};
+      const unsigned key = std::endian::native == std::endian::little ? first | last << 8 : first << 8 | last;
+      std::int32_t value = 0;
+      if (integer_by_columns<2>(field, value)) table[key] = static_cast<std::int8_t>(value);
+    }
+  }
+  return table;
+}();
+
+}  // namespace plain_detail
+
+/// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
+/// leading blanks, an optional sign, then digits only, the last column a digit. A field whose
+/// columns before its last two are blank is looked up in PLAIN_PAIRS; any other is read column
+/// by column, from the last. False, with `value` untouched, for any other field.
+template <std::size_t W>
+[[gnu::always_inline]] inline bool parse_integer_plain(const char* field, std::int32_t& value) noexcept {
+  static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
+  if constexpr (W == 1) {
+    const unsigned digit = static_cast<unsigned char>(field[0]) - unsigned{'0'};
+    if (digit >= 10) return false;
+    value = static_cast<std::int32_t>(digit);
+    return true;
+  } else {
+    bool blanks_first = true;
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k + 2 < W; ++k) blanks_first = blanks_first && field[k] == ' ';
+    if (blanks_first) [[likely]] {
+      std::uint16_t pair = 0;
+      std::memcpy(&pair, field + W - 2, 2);
+      const std::int8_t looked_up = plain_detail::PLAIN_PAIRS[pair];
+      if (looked_up == plain_detail::NOT_PLAIN) return false;
+      value = looked_up;
+      return true;
+    }
+    return plain_detail::integer_by_columns<W>(field, value);
+  }
 }
 
 /// Loads `COUNT` <= 8 bytes into a text word, the first in lane 0 (the lowest byte) and lanes

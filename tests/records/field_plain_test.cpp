@@ -53,6 +53,26 @@ TEST(IntegerPlain, AgreesWithTheFullRulesOnEveryShortField) {
   expect_integer_plain_agrees<3>(taken);
   expect_integer_plain_agrees<4>(taken);
   EXPECT_GT(taken, 500u);  // leading blanks, a sign and digits are taken, not passed on
+  // The last two columns are looked up by their bytes: every pair of bytes, behind blanks.
+  std::size_t pairs_taken = 0;
+  for (unsigned first = 0; first < 256; ++first) {
+    for (unsigned last = 0; last < 256; ++last) {
+      const std::string text{' ', static_cast<char>(first), static_cast<char>(last)};
+      std::int32_t two = 12345;
+      std::int32_t three = 12345;
+      const bool plain = parse_integer_plain<2>(text.data() + 1, two);
+      ASSERT_EQ(parse_integer_plain<3>(text.data(), three), plain) << "[" << text << "]";
+      const IntegerParse full = parse_integer_in_full(text, true);
+      if (plain) {
+        ++pairs_taken;
+        ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
+        ASSERT_TRUE(two == full.value && three == full.value) << "[" << text << "]";
+      } else {
+        ASSERT_TRUE(two == 12345 && three == 12345) << "[" << text << "] declined but written";
+      }
+    }
+  }
+  EXPECT_EQ(pairs_taken, 130u);  // a blank, a sign or a digit, then a digit
 }
 
 TEST(IntegerPlain, TakesTheLabelShapes) {
