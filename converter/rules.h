@@ -27,18 +27,26 @@ inline std::int32_t wrapping_add(std::int32_t x, std::int32_t y) noexcept {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(x) + static_cast<std::uint32_t>(y));
 }
 
-/// The A-branch parity sign of one state. When c is neither a - b nor a - b + 1 the sign is
-/// left as it stands; a sign never set becomes a blank, since a zero byte has no place in a
-/// text line list.
-inline void set_parity_sign(StateLabels& state) noexcept {
-  const std::int32_t d = wrapping_add(state.a, -state.b);
-  const bool b_even = state.b % 2 == 0;
-  if (state.c == d) {
-    state.sign = b_even ? '+' : '-';
-  } else if (state.c == wrapping_add(d, 1)) {
-    state.sign = b_even ? '-' : '+';
-  }
-  if (state.sign == '\0') state.sign = ' ';
+/// `when` ? `chosen` : `otherwise`, by a mask rather than a jump, for a choice that follows no
+/// pattern from line to line.
+inline char choose(bool when, std::uint32_t chosen, std::uint32_t otherwise) noexcept {
+  std::uint32_t mask = 0U - static_cast<std::uint32_t>(when);  // all ones or none
+  // Hidden from the optimiser, which would otherwise see the choice through the mask and
+  // make a jump of it again.
+  asm("" : "+r"(mask));
+  return static_cast<char>(otherwise ^ ((chosen ^ otherwise) & mask));
+}
+
+/// The A-branch parity sign of one state: with c = a - b, '+' for an even b and '-' for an odd
+/// one; with c = a - b + 1 the other way round. Otherwise the sign stands as it is, and a sign
+/// never set becomes a blank, since a zero byte has no place in a text line list. Worked out
+/// without a branch on the labels ('-' is '+' + 2).
+inline char parity_sign(const StateLabels& state) noexcept {
+  const std::uint32_t d = static_cast<std::uint32_t>(state.a) - static_cast<std::uint32_t>(state.b);
+  const std::uint32_t past_d = static_cast<std::uint32_t>(state.c) - d;  // 0 or 1 sets the sign
+  const std::uint32_t flipped = (past_d ^ static_cast<std::uint32_t>(state.b)) & 1;
+  const char kept = state.sign == '\0' ? ' ' : state.sign;
+  return choose(past_d <= 1, '+' + 2 * flipped, static_cast<unsigned char>(kept));
 }
 
 }  // namespace rules_detail
@@ -46,7 +54,6 @@ inline void set_parity_sign(StateLabels& state) noexcept {
 /// Decides keep (true) or discard; on keep, scales the frequency and fills the derived fields.
 /// A discarded record is left as it was.
 inline bool apply_conversion_rules(LineRecord& record) noexcept {
-  using rules_detail::set_parity_sign;
   using rules_detail::wrapping_add;
   // Exact comparison: the placeholder is written as -900.00000 and reads back exactly. Neither
   // less nor greater is the placeholder itself or a NaN, in one unordered comparison.
@@ -61,13 +68,12 @@ inline bool apply_conversion_rules(LineRecord& record) noexcept {
   }
   record.trailer_flag = TRAILER_FLAG;
   record.trailer_code = TRAILER_CODE;
-  if (a_branch) {
-    set_parity_sign(record.first);
-    set_parity_sign(record.second);
-  } else {
-    record.first.sign = ' ';
-    record.second.sign = ' ';
-  }
+  // The A-branch signs are worked out for either branch, and the E branch's blanks chosen
+  // over them: A and E lines come in no order a branch could learn.
+  const char first_sign = rules_detail::parity_sign(record.first);
+  const char second_sign = rules_detail::parity_sign(record.second);
+  record.first.sign = rules_detail::choose(a_branch, static_cast<unsigned char>(first_sign), ' ');
+  record.second.sign = rules_detail::choose(a_branch, static_cast<unsigned char>(second_sign), ' ');
   std::memcpy(record.trailer_text, TRAILER_TEXT, sizeof record.trailer_text);
   return true;
 }

@@ -146,6 +146,22 @@ inline constexpr std::array<std::int8_t, 65536> PLAIN_PAIRS = [] {
   return table;
 }();
 
+/// The entry of PLAIN_PAIRS for the two bytes at `field`.
+[[gnu::always_inline]] inline std::int8_t plain_pair(const char* field) noexcept {
+  std::uint16_t pair = 0;
+  std::memcpy(&pair, field, 2);
+  return PLAIN_PAIRS[pair];
+}
+
+/// Whether the first `COUNT` columns of a field are blank.
+template <std::size_t COUNT>
+[[gnu::always_inline]] inline bool blanks_first(const char* field) noexcept {
+  bool blank = true;
+#pragma GCC unroll 8
+  for (std::size_t k = 0; k < COUNT; ++k) blank = blank && field[k] == ' ';
+  return blank;
+}
+
 }  // namespace plain_detail
 
 /// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
@@ -161,13 +177,8 @@ template <std::size_t W>
     value = static_cast<std::int32_t>(digit);
     return true;
   } else {
-    bool blanks_first = true;
-#pragma GCC unroll 8
-    for (std::size_t k = 0; k + 2 < W; ++k) blanks_first = blanks_first && field[k] == ' ';
-    if (blanks_first) [[likely]] {
-      std::uint16_t pair = 0;
-      std::memcpy(&pair, field + W - 2, 2);
-      const std::int8_t looked_up = plain_detail::PLAIN_PAIRS[pair];
+    if (plain_detail::blanks_first<W - 2>(field)) [[likely]] {
+      const std::int8_t looked_up = plain_detail::plain_pair(field + W - 2);
       if (looked_up == plain_detail::NOT_PLAIN) return false;
       value = looked_up;
       return true;
@@ -210,22 +221,39 @@ template <std::size_t W>
   static_assert(W >= 1 && W <= 16);  // sixteen digits cannot wrap the mantissa
   constexpr std::size_t HEAD = W > 8 ? W - 8 : 0;
   constexpr std::uint64_t LANES = 0x0101010101010101;
-  // The head: blanks, a sign, digits.
+  // The head: blanks, a sign, digits. Where it ends in a digit behind blanks, its last two
+  // columns have an integer label's shape and are looked up as one; else read column by column.
   bool negative = false;
   bool head_blank = true;  // nothing but blanks so far
   std::uint64_t head_value = 0;
+  const auto head_by_columns = [&]() noexcept {
 #pragma GCC unroll 8
-  for (std::size_t k = 0; k < HEAD; ++k) {
-    const char c = field[k];
-    const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
-    if (digit < 10) {
-      head_value = head_value * 10 + digit;
-      head_blank = false;
-    } else if (!head_blank || c != ' ') {  // a leading blank is passed over
-      if (!head_blank || (c != '-' && c != '+')) return false;
-      negative = c == '-';
-      head_blank = false;
+    for (std::size_t k = 0; k < HEAD; ++k) {
+      const char c = field[k];
+      const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+      if (digit < 10) {
+        head_value = head_value * 10 + digit;
+        head_blank = false;
+      } else if (!head_blank || c != ' ') {  // a leading blank is passed over
+        if (!head_blank || (c != '-' && c != '+')) return false;
+        negative = c == '-';
+        head_blank = false;
+      }
     }
+    return true;
+  };
+  if constexpr (HEAD >= 2) {
+    const std::int8_t looked_up =
+        plain_detail::blanks_first<HEAD - 2>(field) ? plain_detail::plain_pair(field + HEAD - 2) : plain_detail::NOT_PLAIN;
+    if (looked_up != plain_detail::NOT_PLAIN) {
+      negative = field[HEAD - 2] == '-';  // "-0" looks up as 0
+      head_value = static_cast<std::uint64_t>(negative ? -looked_up : looked_up);
+      head_blank = false;
+    } else if (!head_by_columns()) {
+      return false;
+    }
+  } else if (!head_by_columns()) {
+    return false;
   }
   // The tail: eight lanes, the field's first byte after the blank lanes of a narrow field.
   std::uint64_t tail = 0;

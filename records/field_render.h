@@ -60,10 +60,27 @@ inline constexpr char DIGIT_PAIRS[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-/// The numbers 0..99 in two columns each, right-aligned: " 0" .. " 9", "10" .. "99".
-inline constexpr char PADDED_PAIRS[] =
+/// The numbers -9..99 in two columns each, right-aligned: "-9" .. "-1", " 0" .. " 9", "10" .. "99".
+inline constexpr char SIGNED_PAIRS[] =
+    "-9-8-7-6-5-4-3-2-1"
     " 0 1 2 3 4 5 6 7 8 910111213141516171819202122232425262728293031323334353637383940414243444546474849"
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+
+/// The numbers -99..999 right-aligned in three columns, four bytes apart: "-99" first, "999" last.
+inline constexpr std::array<char, 4 * 1099> SIGNED_TRIPLES = [] {
+  std::array<char, 4 * 1099> table{};
+  table.fill(' ');
+  for (int n = -99; n <= 999; ++n) {
+    std::size_t at = 4 * static_cast<std::size_t>(n + 99) + 3;
+    unsigned magnitude = static_cast<unsigned>(n < 0 ? -n : n);
+    do {
+      table[--at] = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (n < 0) table[--at] = '-';
+  }
+  return table;
+}();
 
 /// The numbers 1..999 right-aligned in three columns, four bytes apart ("    " for 0, "  1 " ..
 /// "999 "), and three bytes more so that four bytes from the last column of any entry stay inside.
@@ -78,7 +95,7 @@ inline constexpr std::array<char, 4003> PADDED_TRIPLES = [] {
   return table;
 }();
 
-/// Copies entry `index` of a two-column table (DIGIT_PAIRS, PADDED_PAIRS) to `to`. Deliberately
+/// Copies entry `index` of a two-column table (DIGIT_PAIRS, SIGNED_PAIRS) to `to`. Deliberately
 /// not always_inline: an optimised build inlines it anyway, into one two-byte move, while an
 /// unoptimised build keeps the call, so inlining the renderers below into a caller's constant
 /// argument cannot show it a copy from far outside the table on a branch that argument never takes.
@@ -97,7 +114,8 @@ template <std::size_t N, typename Unsigned>
 }
 
 /// render_integer_in_full for a constant width W, unrolled for it: the labels' values (-99 .. 9999)
-/// are placed with two-column table entries. False, with the columns untouched, for others.
+/// are placed from tables, every value of a two- or three-column label by one copy whatever its
+/// sign or digits. False, with the columns untouched, for others.
 template <std::size_t W>
 [[gnu::always_inline]] inline bool render_integer_plain(std::int32_t value, char* columns) noexcept {
   const auto small = static_cast<std::uint32_t>(value);  // negative values wrap to large ones
@@ -105,32 +123,23 @@ template <std::size_t W>
     if (small >= 10) return false;
     columns[0] = static_cast<char>('0' + small);
     return true;
+  } else if constexpr (W == 2) {
+    const std::uint32_t entry = small + 9;  // -9 .. 99 as 0 .. 108
+    if (entry >= 109) return false;
+    put_pair(SIGNED_PAIRS, entry, columns);
+    return true;
   } else {
-    if (small < 100) {
-      for (std::size_t i = 0; i + 2 < W; ++i) columns[i] = ' ';
-      put_pair(PADDED_PAIRS, small, columns + W - 2);
+    const std::uint32_t entry = small + 99;  // -99 .. 999 as 0 .. 1098
+    if (entry < 1099) [[likely]] {
+      for (std::size_t i = 0; i + 3 < W; ++i) columns[i] = ' ';
+      std::memcpy(columns + W - 3, SIGNED_TRIPLES.data() + 4 * entry, 3);
       return true;
     }
     if constexpr (W >= 4) {
       if (small < 10000) {
         for (std::size_t i = 0; i + 4 < W; ++i) columns[i] = ' ';
-        put_pair(PADDED_PAIRS, small / 100, columns + W - 4);
+        put_pair(DIGIT_PAIRS, small / 100, columns + W - 4);
         put_pair(DIGIT_PAIRS, small % 100, columns + W - 2);
-        return true;
-      }
-    }
-    const std::uint32_t magnitude = 0U - small;
-    if (value < 0 && magnitude < 10) {
-      for (std::size_t i = 0; i + 2 < W; ++i) columns[i] = ' ';
-      columns[W - 2] = '-';
-      columns[W - 1] = static_cast<char>('0' + magnitude);
-      return true;
-    }
-    if constexpr (W >= 3) {
-      if (value < 0 && magnitude < 100) {
-        for (std::size_t i = 0; i + 3 < W; ++i) columns[i] = ' ';
-        columns[W - 3] = '-';
-        put_pair(DIGIT_PAIRS, magnitude, columns + W - 2);
         return true;
       }
     }

@@ -119,6 +119,12 @@ TEST(ParitySign, ThirdLabelZeroAsRead) {
 TEST(ParitySign, UnchangedSignIsABlankNeverAZeroByte) {
   EXPECT_EQ(a_sign(9, 2, 0), ' ');
   EXPECT_EQ(a_sign(9, 3, 0), ' ');
+  LineRecord record = e_record();
+  record.species = 'A';
+  record.first = {9, 2, 0, 0, 0, '-'};
+  ASSERT_TRUE(apply_conversion_rules(record));
+  EXPECT_EQ(record.first.sign, '-');  // a sign set before stands
+  EXPECT_EQ(a_sign(INT32_MIN, 1, INT32_MAX), '-');  // a - b wraps round
 }
 
 TEST(ParitySign, StatesAreIndependent) {

@@ -125,6 +125,25 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnEveryShortField) {
     expect_fixed_plain_agrees<5>(decimals, taken);
   }
   EXPECT_GT(taken, 10000u);
+  // The first two of ten columns are looked up by their bytes: every pair, before tails that
+  // need the head to hold a number, blanks, or a sign.
+  for (const char* tail : {"12345.67", "  -1.234", "    1234"}) {
+    for (unsigned first = 0; first < 256; ++first) {
+      for (unsigned second = 0; second < 256; ++second) {
+        const std::string text = std::string{static_cast<char>(first), static_cast<char>(second)} + tail;
+        double value = 42.0;
+        const bool plain = parse_fixed_plain<10>(text.data(), 7, value);
+        const FixedParse full = parse_fixed_in_full(text, 7, true);
+        if (plain) {
+          ++taken;
+          ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full.value)) << "[" << text << "]";
+        } else {
+          ASSERT_EQ(value, 42.0) << "[" << text << "] declined but written";
+        }
+      }
+    }
+  }
 }
 
 TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
