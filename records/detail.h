@@ -144,7 +144,7 @@ inline ConditionCode finish_take(InputCursor& cursor, char* start, char* line_fe
   cursor.record_start = start;
   cursor.record_end = line_feed;
   cursor.next_byte = line_feed + 1;
-  cursor.unread_bytes = static_cast<std::size_t>(held_end - cursor.next_byte);
+  cursor.held_end = held_end;
   if (cursor.record_end > cursor.record_start && cursor.record_end[-1] == '\r') --cursor.record_end;
   ++cursor.record_count;
   if (cursor.record_end - cursor.record_start == 1 && *cursor.record_start == '\x1a') {  // control-Z
@@ -163,8 +163,8 @@ ConditionCode refill_and_take(UnitConnection& unit) noexcept;
 /// record too long. A line end already in the buffer is found on the spot.
 inline ConditionCode take_record(UnitConnection& unit) noexcept {
   InputCursor& cursor = unit.formatting->input;
-  if (cursor.unread_bytes > 0) {  // bytes are held only behind a record taken before
-    char* const held_end = cursor.next_byte + cursor.unread_bytes;
+  char* const held_end = cursor.held_end;
+  if (cursor.next_byte < held_end) {  // bytes are held only behind a record taken before
     char* const line_feed = platform::find_line_feed(cursor.next_byte, held_end);
     if (line_feed < held_end) return finish_take(cursor, cursor.next_byte, line_feed, held_end);
   }

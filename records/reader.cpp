@@ -103,10 +103,10 @@ namespace detail {
 ConditionCode refill_and_take(UnitConnection& unit) noexcept {
   InputCursor& cursor = unit.formatting->input;
   // Move the start of an unfinished line to the front and refill behind it.
-  std::size_t held = cursor.next_byte != nullptr ? cursor.unread_bytes : 0;
+  std::size_t held = static_cast<std::size_t>(cursor.held_end - cursor.next_byte);  // 0 at first: both null
   if (held > 0 && cursor.next_byte != unit.buffer) std::memmove(unit.buffer, cursor.next_byte, held);
   cursor.next_byte = unit.buffer;
-  cursor.unread_bytes = held;
+  cursor.held_end = unit.buffer + held;
   for (;;) {
     if (held == unit.buffer_size) {
       // The line fills the buffer: double it, keeping what it holds.
@@ -127,7 +127,7 @@ ConditionCode refill_and_take(UnitConnection& unit) noexcept {
     }
     auto* line_feed = static_cast<char*>(std::memchr(buffer + held, LINE_FEED, got.bytes));
     held += got.bytes;
-    cursor.unread_bytes = held;
+    cursor.held_end = buffer + held;
     if (line_feed != nullptr) return finish_take(cursor, buffer, line_feed, buffer + held);
   }
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <thread>
 
@@ -289,11 +290,14 @@ ConditionCode grow_unit_buffer(UnitConnection& unit, std::size_t size) noexcept 
   if (size > UINT32_MAX) return ConditionCode::out_of_memory;
   // Input positions point into the buffer; they move with it.
   InputCursor* cursor = unit.formatting != nullptr ? &unit.formatting->input : nullptr;
-  char** positions[] = {nullptr, nullptr, nullptr, nullptr};
-  std::ptrdiff_t offsets[4] = {};
+  constexpr std::size_t COUNT = 5;
+  char** positions[COUNT] = {};
+  std::ptrdiff_t offsets[COUNT] = {};
   if (cursor != nullptr) {
-    char** fields[] = {&cursor->record_start, &cursor->record_end, &cursor->position, &cursor->next_byte};
-    for (std::size_t i = 0; i < 4; ++i) {
+    char** fields[] = {&cursor->record_start, &cursor->record_end, &cursor->position, &cursor->next_byte,
+                       &cursor->held_end};
+    static_assert(std::size(fields) == COUNT);
+    for (std::size_t i = 0; i < COUNT; ++i) {
       if (*fields[i] == nullptr) continue;
       positions[i] = fields[i];
       offsets[i] = *fields[i] - unit.buffer;
@@ -306,7 +310,7 @@ ConditionCode grow_unit_buffer(UnitConnection& unit, std::size_t size) noexcept 
   grown[size] = '\n';
   unit.buffer = grown;
   unit.buffer_size = static_cast<std::uint32_t>(size);
-  for (std::size_t i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < COUNT; ++i) {
     if (positions[i] != nullptr) *positions[i] = grown + offsets[i];
   }
   return ConditionCode::success;

@@ -41,7 +41,7 @@ struct InputCursor {
   char* position = nullptr;         ///< where the next field or skip begins
   std::int32_t virtual_blanks = 0;  ///< columns walked past record_end in this record
   char* next_byte = nullptr;        ///< first byte after the current record's LF; null at first
-  std::size_t unread_bytes = 0;     ///< buffered bytes from next_byte on
+  char* held_end = nullptr;         ///< one past the buffered bytes; next_byte when none are left
   std::int64_t record_count = 0;    ///< line number of the current record, from 1
 };
 
