@@ -243,8 +243,9 @@ template <std::size_t W>
     return true;
   };
   if constexpr (HEAD >= 2) {
-    const std::int8_t looked_up =
-        plain_detail::blanks_first<HEAD - 2>(field) ? plain_detail::plain_pair(field + HEAD - 2) : plain_detail::NOT_PLAIN;
+    const std::int8_t looked_up = plain_detail::blanks_first<HEAD - 2>(field)
+                                      ? plain_detail::plain_pair(field + HEAD - 2)
+                                      : plain_detail::NOT_PLAIN;
     if (looked_up != plain_detail::NOT_PLAIN) {
       negative = field[HEAD - 2] == '-';  // "-0" looks up as 0
       head_value = static_cast<std::uint64_t>(negative ? -looked_up : looked_up);

@@ -67,8 +67,9 @@ inline constexpr char SIGNED_PAIRS[] =
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
 
 /// The numbers -99..999 right-aligned in three columns, four bytes apart: "-99" first, "999" last.
-inline constexpr std::array<char, 4 * 1099> SIGNED_TRIPLES = [] {
-  std::array<char, 4 * 1099> table{};
+inline constexpr std::size_t SIGNED_TRIPLES_SIZE = 4 * std::size_t{1099};
+inline constexpr std::array<char, SIGNED_TRIPLES_SIZE> SIGNED_TRIPLES = [] {
+  std::array<char, SIGNED_TRIPLES_SIZE> table{};
   table.fill(' ');
   for (int n = -99; n <= 999; ++n) {
     std::size_t at = 4 * static_cast<std::size_t>(n + 99) + 3;
@@ -132,7 +133,7 @@ template <std::size_t W>
     const std::uint32_t entry = small + 99;  // -99 .. 999 as 0 .. 1098
     if (entry < 1099) [[likely]] {
       for (std::size_t i = 0; i + 3 < W; ++i) columns[i] = ' ';
-      std::memcpy(columns + W - 3, SIGNED_TRIPLES.data() + 4 * entry, 3);
+      std::memcpy(columns + W - 3, SIGNED_TRIPLES.data() + 4 * std::size_t{entry}, 3);
       return true;
     }
     if constexpr (W >= 4) {

@@ -123,7 +123,7 @@ TEST(ParitySign, UnchangedSignIsABlankNeverAZeroByte) {
   record.species = 'A';
   record.first = {9, 2, 0, 0, 0, '-'};
   ASSERT_TRUE(apply_conversion_rules(record));
-  EXPECT_EQ(record.first.sign, '-');  // a sign set before stands
+  EXPECT_EQ(record.first.sign, '-');                // a sign set before stands
   EXPECT_EQ(a_sign(INT32_MIN, 1, INT32_MAX), '-');  // a - b wraps round
 }
 

@@ -137,7 +137,8 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnEveryShortField) {
         if (plain) {
           ++taken;
           ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
-          ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full.value)) << "[" << text << "]";
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full.value))
+              << "[" << text << "]";
         } else {
           ASSERT_EQ(value, 42.0) << "[" << text << "] declined but written";
         }
