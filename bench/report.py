@@ -104,6 +104,22 @@ def conversion_table(directory, facts):
     ]
 
 
+def cheap_writes(directory, facts):
+    """The conversion again with the output going to /dev/null, if bench/run timed it."""
+    korv_rounds = load_rounds(directory, "korv-null", facts["rounds"])
+    floor_rounds = load_rounds(directory, "floor-null", facts["rounds"])
+    if not korv_rounds or not floor_rounds:
+        return []
+    pairs = list(zip(korv_rounds, floor_rounds))
+    ratio = median([k[0] / f[0] for k, f in pairs])
+    beyond_ns = median([(k[1] - f[1]) * 1e9 / facts["lines"] for k, f in pairs])
+    print("Output to /dev/null, where a write costs least (a host with fast system calls): wall korv2dunta"
+          " %.4f s, floor %.4f s, ratio %.3f; user CPU beyond the floor's per input line %.1f ns" % (
+              median([k[0] for k in korv_rounds]), median([f[0] for f in floor_rounds]), ratio, beyond_ns))
+    return [("wall ratio, output to /dev/null <= %.2f" % WALL_RATIO_TARGET, "%.3f" % ratio,
+             ratio <= WALL_RATIO_TARGET)]
+
+
 def instruction_count(facts):
     if "instructions_korv" not in facts:
         return []
@@ -180,6 +196,7 @@ def main():
               " ratio need a quiet machine, CPU times and the micro-benchmark ratios suffer less.\n" % (
                   load, facts.get("cores", 1)))
     checks = conversion_table(directory, facts)
+    checks += cheap_writes(directory, facts)
     checks += instruction_count(facts)
     checks += memory_check(directory, facts)
     checks += empty_input(directory)
