@@ -146,20 +146,18 @@ inline constexpr std::array<std::int8_t, 65536> PLAIN_PAIRS = [] {
   return table;
 }();
 
-/// The entry of PLAIN_PAIRS for the two bytes at `field`.
-[[gnu::always_inline]] inline std::int8_t plain_pair(const char* field) noexcept {
-  std::uint16_t pair = 0;
-  std::memcpy(&pair, field, 2);
-  return PLAIN_PAIRS[pair];
-}
-
-/// Whether the first `COUNT` columns of a field are blank.
-template <std::size_t COUNT>
-[[gnu::always_inline]] inline bool blanks_first(const char* field) noexcept {
-  bool blank = true;
+/// The entry of PLAIN_PAIRS for the last two of a field's `COLUMNS` columns when the columns
+/// before them are blank; NOT_PLAIN otherwise.
+template <std::size_t COLUMNS>
+[[gnu::always_inline]] inline std::int8_t pair_behind_blanks(const char* field) noexcept {
+  static_assert(COLUMNS >= 2);
+  bool blanks_first = true;
 #pragma GCC unroll 8
-  for (std::size_t k = 0; k < COUNT; ++k) blank = blank && field[k] == ' ';
-  return blank;
+  for (std::size_t k = 0; k + 2 < COLUMNS; ++k) blanks_first = blanks_first && field[k] == ' ';
+  if (!blanks_first) return NOT_PLAIN;
+  std::uint16_t pair = 0;
+  std::memcpy(&pair, field + COLUMNS - 2, 2);
+  return PLAIN_PAIRS[pair];
 }
 
 }  // namespace plain_detail
@@ -177,9 +175,8 @@ template <std::size_t W>
     value = static_cast<std::int32_t>(digit);
     return true;
   } else {
-    if (plain_detail::blanks_first<W - 2>(field)) [[likely]] {
-      const std::int8_t looked_up = plain_detail::plain_pair(field + W - 2);
-      if (looked_up == plain_detail::NOT_PLAIN) return false;
+    const std::int8_t looked_up = plain_detail::pair_behind_blanks<W>(field);
+    if (looked_up != plain_detail::NOT_PLAIN) [[likely]] {
       value = looked_up;
       return true;
     }
@@ -243,9 +240,7 @@ template <std::size_t W>
     return true;
   };
   if constexpr (HEAD >= 2) {
-    const std::int8_t looked_up = plain_detail::blanks_first<HEAD - 2>(field)
-                                      ? plain_detail::plain_pair(field + HEAD - 2)
-                                      : plain_detail::NOT_PLAIN;
+    const std::int8_t looked_up = plain_detail::pair_behind_blanks<HEAD>(field);
     if (looked_up != plain_detail::NOT_PLAIN) {
       negative = field[HEAD - 2] == '-';  // "-0" looks up as 0
       head_value = static_cast<std::uint64_t>(negative ? -looked_up : looked_up);
