@@ -68,6 +68,14 @@ def load_rounds(directory, name, rounds):
     return [(run["median"], run["user"], run["system"]) for run in runs if run is not None]
 
 
+def compared(korv_rounds, floor_rounds, lines):
+    """Round by round, as both programs of a round ran under the same load: the median wall
+    ratio, and the median user CPU per input line the program adds to the floor's, in ns."""
+    pairs = list(zip(korv_rounds, floor_rounds))
+    return (median([k[0] / f[0] for k, f in pairs]),
+            median([(k[1] - f[1]) * 1e9 / lines for k, f in pairs]))
+
+
 def conversion_table(directory, facts):
     lines, rounds = facts["lines"], facts["rounds"]
     korv_rounds, floor_rounds = load_rounds(directory, "korv", rounds), load_rounds(directory, "floor", rounds)
@@ -82,7 +90,7 @@ def conversion_table(directory, facts):
             name, wall, user, system, load_rss_kib(directory, rss_name), facts["expected"] / wall))
     # Ratios round by round: both programs of a round ran under the same load.
     pairs = list(zip(korv_rounds, floor_rounds))
-    ratio = median([k[0] / f[0] for k, f in pairs])
+    ratio, beyond_ns = compared(korv_rounds, floor_rounds, lines)
     user_ratio = median([k[1] / max(f[1], 1e-9) for k, f in pairs])
     system_ratio = median([k[2] / max(f[2], 1e-9) for k, f in pairs])
     user_ns = korv[1] * 1e9 / lines
@@ -91,7 +99,6 @@ def conversion_table(directory, facts):
     print("  korv2dunta user CPU per input line: %.1f ns" % user_ns)
     # What the program adds to the floor's run; on a host whose system calls are fast this is
     # what the wall time shows beyond the floor.
-    beyond_ns = median([(k[1] - f[1]) * 1e9 / lines for k, f in pairs])
     print("  user CPU beyond the floor's per input line: %.1f ns (the floor's own: %.1f ns)" % (
         beyond_ns, floor[1] * 1e9 / lines))
     print("  records written: korv2dunta %d, floor %d, expected %d" % (
@@ -110,9 +117,7 @@ def cheap_writes(directory, facts):
     floor_rounds = load_rounds(directory, "floor-null", facts["rounds"])
     if not korv_rounds or not floor_rounds:
         return []
-    pairs = list(zip(korv_rounds, floor_rounds))
-    ratio = median([k[0] / f[0] for k, f in pairs])
-    beyond_ns = median([(k[1] - f[1]) * 1e9 / facts["lines"] for k, f in pairs])
+    ratio, beyond_ns = compared(korv_rounds, floor_rounds, facts["lines"])
     print("Output to /dev/null, where a write costs least (a host with fast system calls): wall korv2dunta"
           " %.4f s, floor %.4f s, ratio %.3f; user CPU beyond the floor's per input line %.1f ns" % (
               median([k[0] for k in korv_rounds]), median([f[0] for f in floor_rounds]), ratio, beyond_ns))
