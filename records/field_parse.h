@@ -288,8 +288,10 @@ template <std::size_t W>
   if (non_digit != 0) {
     const int point = std::countr_zero(non_digit) - 7;  // 8 x its lane
     if (((digits >> point) & 0xFF) != ('.' ^ '0')) return false;
-    // The lanes before the point move one lane on, over it.
-    const std::uint64_t after = (~std::uint64_t{0} << point) << 8;
+    // The lanes before the point move one lane on, over it. Those after it are the negation
+    // of the bit just past the point's lane (none after lane 7), which needs no count of its
+    // place, so the digits need not wait for one.
+    const std::uint64_t after = 0 - (non_digit << 1);
     number = (number & after) | ((number << 8) & ~after);
     places = std::countl_zero(non_digit) / 8;  // the lanes after the point
     head_scale = 10000000;

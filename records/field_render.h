@@ -148,18 +148,23 @@ template <std::size_t W>
   }
 }
 
-/// The eight decimal digits of `value` < 10^8 as text in one word, the most significant in
-/// the lowest byte (lane 0; store_text puts the lanes in text order). Each step splits every
-/// lane of the word in two by a multiply and a shift, exact for the lane values involved.
-inline std::uint64_t eight_digits(std::uint32_t value) noexcept {
+/// eight_digits from its first split: `halves` holds the first four digits' value in its low
+/// 32 bits and the last four's in its high 32. Each step splits every lane of the word in two
+/// by a multiply and a shift, exact for the lane values involved.
+inline std::uint64_t digits_of_halves(std::uint64_t halves) noexcept {
   // Each split puts the quotient q in the low half of a lane and the remainder above it as
   // (lane << half) - q * (divisor << half) + q: one multiplication and a subtraction.
-  const std::uint64_t thousands = value / 10000;
-  const std::uint64_t halves = (std::uint64_t{value} << 32) - thousands * ((std::uint64_t{10000} << 32) - 1);
   const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
   const std::uint64_t pairs = (halves << 16) - hundreds * ((100 << 16) - 1);
   const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
   return ((pairs << 8) - tens * ((10 << 8) - 1)) | 0x3030303030303030;
+}
+
+/// The eight decimal digits of `value` < 10^8 as text in one word, the most significant in
+/// the lowest byte (lane 0; store_text puts the lanes in text order).
+inline std::uint64_t eight_digits(std::uint32_t value) noexcept {
+  const std::uint64_t thousands = value / 10000;
+  return digits_of_halves((std::uint64_t{value} << 32) - thousands * ((std::uint64_t{10000} << 32) - 1));
 }
 
 /// Stores lanes 0 .. COUNT-1 of a text word (lane 0 in the lowest byte) to `to` in that order:
@@ -260,7 +265,10 @@ inline bool render_fixed_plain(double value, char* columns) noexcept {
       constexpr std::uint64_t LOW_EIGHT = power_of_ten(8);
       const std::uint64_t high = scaled / LOW_EIGHT;
       if (scaled < power_of_ten(INTEGER_COLUMNS + D)) {
-        std::uint64_t text = eight_digits(static_cast<std::uint32_t>(scaled - high * LOW_EIGHT));
+        // The low eight digits' two halves, each from a quotient of the scaled value itself,
+        // so that neither division waits for the other.
+        const std::uint64_t upper = scaled / 10000;
+        std::uint64_t text = digits_of_halves((upper - high * 10000) | (scaled - upper * 10000) << 32);
         // Blanks over the leading zeros of the integer lanes, all but the last.
         if (high == 0) text = blank_leading_zeros<7 - D>(text).text;
         // Three overlapping stores, each covering what the one before got wrong: four bytes
