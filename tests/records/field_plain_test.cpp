@@ -119,8 +119,7 @@ void expect_fixed_field_agrees(const std::string& text, int decimals, std::size_
 
 template <std::size_t W>
 void expect_fixed_plain_agrees(int decimals, std::size_t& taken) {
-  for_every_text<W>(" -+0179.e",
-                    [&](const std::string& text) { expect_fixed_field_agrees<W>(text, decimals, taken); });
+  for_every_text<W>(" -+0179.e", [&](const std::string& text) { expect_fixed_field_agrees<W>(text, decimals, taken); });
 }
 
 TEST(FixedPlain, AgreesWithTheFullRulesOnEveryShortField) {
