@@ -188,10 +188,12 @@ class ProgramTest : public ::testing::Test {
   }
 
   /// Options of a run in which permission bits bind: as an ordinary user when the tests run
-  /// as root, in a scratch directory that user may search and write.
+  /// as root, in a scratch directory that user may search and write, starting a copy of the
+  /// program that user may execute.
   RunOptions unprivileged() const {
     std::filesystem::permissions(scratch_.path(), std::filesystem::perms::all);
     RunOptions options;
+    options.program = copy_program_into(scratch_.path() + "/program");
     options.in_child = [] { become_unprivileged(); };
     return options;
   }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <stdexcept>
 
 #include "tests/support/traceback_text.h"
@@ -50,12 +51,25 @@ bool can_run_unprivileged() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::string copy_program_into(const std::string& directory) {
+  namespace fs = std::filesystem;
+  constexpr fs::perms EVERYONE_READS_AND_RUNS = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                                fs::perms::others_read | fs::perms::others_exec;
+  fs::create_directories(directory);
+  fs::permissions(directory, EVERYONE_READS_AND_RUNS);
+  const fs::path copy = fs::path(directory) / fs::path(program_path()).filename();
+  fs::copy_file(program_path(), copy, fs::copy_options::overwrite_existing);
+  fs::permissions(copy, EVERYONE_READS_AND_RUNS);
+  return copy.string();
+}
+
 RunResult run_program(const std::string& directory, const RunOptions& options) {
   int error_pipe[2];
   if (::pipe2(error_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   std::vector<std::string> environment_text;
   for (char** entry = environ; *entry != nullptr; ++entry) environment_text.emplace_back(*entry);
   for (const std::string& added : options.environment) environment_text.push_back(added);
+  const char* const program = options.program.empty() ? program_path() : options.program.c_str();
   std::vector<char*> environment;
   for (std::string& entry : environment_text) environment.push_back(entry.data());
   environment.push_back(nullptr);
@@ -68,11 +82,11 @@ RunResult run_program(const std::string& directory, const RunOptions& options) {
     if (options.in_child) options.in_child();
 #if defined(KORV_PROGRAM_EMULATOR)
     // Cross-built: the emulator runs the program, which sees its own path as argv[0].
-    char* const argv[] = {const_cast<char*>(KORV_PROGRAM_EMULATOR), const_cast<char*>(program_path()), nullptr};
+    char* const argv[] = {const_cast<char*>(KORV_PROGRAM_EMULATOR), const_cast<char*>(program), nullptr};
     ::execve(KORV_PROGRAM_EMULATOR, argv, environment.data());
 #else
-    char* const argv[] = {const_cast<char*>(program_path()), nullptr};
-    ::execve(program_path(), argv, environment.data());
+    char* const argv[] = {const_cast<char*>(program), nullptr};
+    ::execve(program, argv, environment.data());
 #endif
     ::_exit(126);
   }

@@ -41,6 +41,8 @@ struct RunOptions {
   /// Longest the program may run after `while_running` returns before it is killed;
   /// zero waits for ever.
   std::chrono::milliseconds time_limit{0};
+  /// The program to start instead of the built one (a copy the run's user can execute).
+  std::string program;
 };
 
 /// True when permission bits can bind a run: the tests run as an ordinary user, or as root
@@ -48,8 +50,13 @@ struct RunOptions {
 bool can_run_unprivileged();
 /// For RunOptions::in_child: when running as root, becomes the ordinary user and group 65534
 /// so that permission bits bind the program; ends the child with status 124 when it cannot.
-/// The run's directory must then be accessible to that user.
+/// The run's directory must then be accessible to that user, and so must the program: the
+/// build tree may lie where that user cannot go (a clone in root's home), so such runs start
+/// a copy made by `copy_program_into`.
 void become_unprivileged() noexcept;
+/// Copies the built program into `directory` (made if missing) for every user to execute, and
+/// returns the copy's path.
+std::string copy_program_into(const std::string& directory);
 
 /// Starts the program in `directory`, waits for it and returns how it ended.
 RunResult run_program(const std::string& directory, const RunOptions& options = {});
