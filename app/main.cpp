@@ -2,11 +2,10 @@
 // Takes no arguments; prints nothing on success; a failure prints its diagnostic and ends
 // the run with the condition code.
 #include "converter/driver.h"
-#include "platform/platform.h"
 #include "records/diagnostics.h"
 
 int main() {
   records::start_run();
   converter::convert_line_list();
-  platform::exit_process(static_cast<std::uint32_t>(records::finish_run()));
+  records::end_normal_run();
 }

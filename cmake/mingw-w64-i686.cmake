@@ -18,6 +18,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Doubles must round as 64-bit IEEE values (the frequency scaling, the field conversions):
-# use SSE2 arithmetic rather than the x87 unit's extended precision.
-set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+# use SSE2 arithmetic rather than the x87 unit's extended precision. 32-bit code carries no
+# unwind tables that the stack walker reads: it follows frame pointers, so every routine
+# keeps one, and the traceback has a row for every frame, as on 64-bit Windows.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -fno-omit-frame-pointer")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -fno-omit-frame-pointer")

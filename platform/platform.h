@@ -100,6 +100,8 @@ void write_error_stream(const char* bytes, std::size_t count) noexcept;
 [[noreturn]] void exit_process(std::uint32_t status) noexcept;
 /// Ends the process from a handler thread or signal context without running exit handlers.
 [[noreturn]] void exit_process_now(std::uint32_t status) noexcept;
+/// Waits for ever, for another thread that is ending the process.
+[[noreturn]] void wait_for_exit() noexcept;
 
 /// Console control events as numbered for the diagnostics: 0 interrupt, 1 break, 2 close.
 using ConsoleEventHandler = bool (*)(std::uint32_t event) noexcept;

@@ -2,6 +2,7 @@
 // formatter, so this path never allocates: it also reports running out of memory and faults.
 #include "records/diagnostics.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "records/catalog.h"
@@ -85,6 +86,17 @@ void emit_diagnostic(ConditionCode code, std::span<const FormatArg> args, void* 
   platform::write_error_stream(report, length);
 }
 
+/// Set by the first road out of the run (the normal end, a severe condition, a console
+/// event); the thread that set it may pass again (a close failing inside its run end).
+std::atomic<bool> run_end_claimed{false};
+thread_local bool this_thread_ends_the_run = false;
+
+/// Passes the run-end gate, or waits for the road that passed it first to end the process:
+/// whatever order the threads arrive in, the run ends once, by one road.
+void pass_run_end_gate() noexcept {
+  if (!claim_run_end()) platform::wait_for_exit();
+}
+
 /// Ends the run after a severe condition: units closed, the full code as exit status.
 [[noreturn]] void end_run(ConditionCode code) noexcept {
   finish_run();
@@ -93,6 +105,7 @@ void emit_diagnostic(ConditionCode code, std::span<const FormatArg> args, void* 
 
 /// issue_diagnostic, with the bad field's line after the traceback when there is one.
 void diagnose(ConditionCode code, std::span<const FormatArg> args, const BadField* bad_field) noexcept {
+  if (is_fatal(code)) pass_run_end_gate();
   void* frames[platform::MAX_FRAMES] = {};
   std::size_t count = 0;
   if (is_fatal(code)) count = platform::capture_stack(frames, platform::MAX_FRAMES, 0);
@@ -111,7 +124,9 @@ void report_fault(platform::FaultKind kind, std::uint32_t os_code, void* const* 
     case platform::FaultKind::other: break;
   }
   if (code == ConditionCode::other_exception) {
-    const FormatArg args[] = {FormatArg::number(os_code), FormatArg::number(os_code)};
+    // The code in hexadecimal, then as the signed 32-bit value the row's "%ld" takes where
+    // `long` has 32 bits: 0xc000001d (-1073741795).
+    const FormatArg args[] = {FormatArg::number(os_code), FormatArg::number(static_cast<std::int32_t>(os_code))};
     emit_diagnostic(code, args, frames, count);
   } else {
     emit_diagnostic(code, {}, frames, count);
@@ -221,9 +236,24 @@ int finish_run() noexcept {
   return 0;
 }
 
+bool claim_run_end() noexcept {
+  if (this_thread_ends_the_run) return true;
+  bool expected = false;
+  if (!run_end_claimed.compare_exchange_strong(expected, true)) return false;
+  this_thread_ends_the_run = true;
+  return true;
+}
+
+void end_normal_run() noexcept {
+  pass_run_end_gate();
+  platform::exit_process(static_cast<std::uint32_t>(finish_run()));
+}
+
 bool on_console_event(std::uint32_t event) noexcept {
   static constexpr const char* EVENT_NAMES[] = {"control-C", "control-BREAK", "window-CLOSE"};
   if (event > 2) return false;
+  // Another road is ending the run already: the event is taken, and changes nothing.
+  if (!claim_run_end()) return true;
   stop_new_statements();
   const FormatArg name[] = {FormatArg::string(EVENT_NAMES[event])};
   issue_diagnostic(ConditionCode::console_event, name);

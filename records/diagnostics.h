@@ -60,7 +60,17 @@ void report_system_error(platform::OsError system_code) noexcept;
 /// Run end: closes every connected unit (once per run). Returns 0.
 int finish_run() noexcept;
 
-/// Console control event handler: prints the notice, closes the units, ends the process.
+/// The run-end gate that every road out of the run passes (the normal end, a severe
+/// condition, a console event): true for the first thread to ask, and again for that thread
+/// (a severe condition met inside its own run end); false for every other.
+bool claim_run_end() noexcept;
+
+/// The normal end: through the gate, the units closed, exit status 0. A thread that finds
+/// the gate taken waits for that road to end the process instead.
+[[noreturn]] void end_normal_run() noexcept;
+
+/// Console control event handler: prints the notice, closes the units, ends the process;
+/// when another road has already taken the run end, takes the event and does nothing.
 bool on_console_event(std::uint32_t event) noexcept;
 
 /// Start-up: console events, processor faults and floating-point traps.

@@ -243,6 +243,10 @@ void exit_process(std::uint32_t status) noexcept { std::exit(static_cast<int>(st
 
 void exit_process_now(std::uint32_t status) noexcept { ::_exit(static_cast<int>(status)); }
 
+void wait_for_exit() noexcept {
+  for (;;) ::pause();
+}
+
 void install_console_handler(ConsoleEventHandler handler) noexcept {
   console_handler = handler;
   static sigset_t signals;

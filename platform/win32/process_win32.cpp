@@ -183,6 +183,10 @@ void exit_process_now(std::uint32_t status) noexcept {
   ::ExitProcess(status);
 }
 
+void wait_for_exit() noexcept {
+  for (;;) ::Sleep(INFINITE);
+}
+
 void install_console_handler(ConsoleEventHandler handler) noexcept {
   console_handler = handler;
   ::SetConsoleCtrlHandler(on_console_control, TRUE);

@@ -446,6 +446,32 @@ TEST(ProcessBoundary, InputFifoEndsWhenItsWriterCloses) {
   EXPECT_TRUE(dir.read(OUTPUT_NAME) == output_records(LINES)) << "wrong output";
 }
 
+// A fault signal that is no integer division (one sent by kill, SIGILL) has no row of its
+// own: the generic row with the signal's number, whichever thread takes it.
+TEST(ProcessBoundary, FaultSignalsSentByKillGiveTheGenericRow) {
+  for (const auto& [signal_number, code] : {std::pair{SIGFPE, "0x8 (8)"}, std::pair{SIGILL, "0x4 (4)"}}) {
+    SCOPED_TRACE(code);
+    ScratchDirectory dir;
+    ASSERT_EQ(::mkfifo(dir.file(INPUT_NAME).c_str(), 0666), 0);
+    const std::string input_path = dir.file(INPUT_NAME);
+    RunOptions options;
+    options.while_running = [&input_path, signal = signal_number](pid_t child) {
+      // Open once the run has opened its end; the run then waits for a line that never comes.
+      const int fd = ::open(input_path.c_str(), O_WRONLY | O_CLOEXEC);
+      ASSERT_GE(fd, 0);
+      ::kill(child, signal);
+      ::close(fd);
+    };
+    options.time_limit = std::chrono::seconds(20);
+    const RunResult run = run_program(dir.path(), options);
+    EXPECT_EQ(run.exit_status, 172);
+    EXPECT_TRUE(
+        run.error_output.starts_with(std::string("korv2dunta: severe (172): Program Exception - exception code = ") +
+                                     code + "\r\n" + TRACEBACK_HEADER))
+        << run.error_output;
+  }
+}
+
 TEST(ProcessBoundary, OutputFifoReadFullyOrAbandoned) {
   ScratchDirectory dir;
   const std::string output_path = dir.file(OUTPUT_NAME);
