@@ -14,7 +14,15 @@
 namespace records {
 namespace {
 
-/// Calls `check` with every text of W bytes drawn from `alphabet`.
+/// The field's bytes as a line holds them, between other bytes (digits, letters, blanks and
+/// signs by turns, picked by `n`), which a constant-width form must never read.
+std::string among_other_bytes(const std::string& field, std::size_t n) {
+  static constexpr char NEIGHBOURS[] = "7 x-A.9";
+  return NEIGHBOURS[n % 7] + field + NEIGHBOURS[(n / 7 + 3) % 7];
+}
+
+/// Calls `check` with every text of W bytes drawn from `alphabet`, and a pointer to the same
+/// bytes among others.
 template <std::size_t W, typename Check>
 void for_every_text(const std::string& alphabet, Check check) {
   std::string text(W, ' ');
@@ -26,15 +34,16 @@ void for_every_text(const std::string& alphabet, Check check) {
       text[i] = alphabet[rest % alphabet.size()];
       rest /= alphabet.size();
     }
-    check(text);
+    const std::string line = among_other_bytes(text, n);
+    check(text, line.data() + 1);
   }
 }
 
 template <std::size_t W>
 void expect_integer_plain_agrees(std::size_t& taken) {
-  for_every_text<W>(" -+0159x.\t", [&](const std::string& text) {
+  for_every_text<W>(" -+0159x.\t", [&](const std::string& text, const char* in_line) {
     std::int32_t value = 12345;
-    const bool plain = parse_integer_plain<W>(text.data(), value);
+    const bool plain = parse_integer_plain<W>(in_line, value);
     const IntegerParse full = parse_integer_in_full(text, true);
     if (plain) {
       ++taken;
@@ -58,10 +67,11 @@ TEST(IntegerPlain, AgreesWithTheFullRulesOnEveryShortField) {
   for (unsigned first = 0; first < 256; ++first) {
     for (unsigned last = 0; last < 256; ++last) {
       const std::string text{' ', static_cast<char>(first), static_cast<char>(last)};
+      const std::string line = among_other_bytes(text, first + last);
       std::int32_t two = 12345;
       std::int32_t three = 12345;
-      const bool plain = parse_integer_plain<2>(text.data() + 1, two);
-      ASSERT_EQ(parse_integer_plain<3>(text.data(), three), plain) << "[" << text << "]";
+      const bool plain = parse_integer_plain<2>(line.data() + 2, two);
+      ASSERT_EQ(parse_integer_plain<3>(line.data() + 1, three), plain) << "[" << text << "]";
       const IntegerParse full = parse_integer_in_full(text, true);
       if (plain) {
         ++pairs_taken;
@@ -104,9 +114,9 @@ TEST(IntegerPlain, TakesTheLabelShapes) {
 /// One field of W columns: read by the plain form exactly as by the full rules, or declined
 /// and left untouched.
 template <std::size_t W>
-void expect_fixed_field_agrees(const std::string& text, int decimals, std::size_t& taken) {
+void expect_fixed_field_agrees(const std::string& text, const char* in_line, int decimals, std::size_t& taken) {
   double value = 42.0;
-  const bool plain = parse_fixed_plain<W>(text.data(), decimals, value);
+  const bool plain = parse_fixed_plain<W>(in_line, decimals, value);
   const FixedParse full = parse_fixed_in_full(text, decimals, true);
   if (plain) {
     ++taken;
@@ -119,7 +129,9 @@ void expect_fixed_field_agrees(const std::string& text, int decimals, std::size_
 
 template <std::size_t W>
 void expect_fixed_plain_agrees(int decimals, std::size_t& taken) {
-  for_every_text<W>(" -+0179.e", [&](const std::string& text) { expect_fixed_field_agrees<W>(text, decimals, taken); });
+  for_every_text<W>(" -+0179.e", [&](const std::string& text, const char* in_line) {
+    expect_fixed_field_agrees<W>(text, in_line, decimals, taken);
+  });
 }
 
 TEST(FixedPlain, AgreesWithTheFullRulesOnEveryShortField) {
@@ -136,7 +148,8 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnEveryShortField) {
     for (unsigned first = 0; first < 256; ++first) {
       for (unsigned second = 0; second < 256; ++second) {
         const std::string text = std::string{static_cast<char>(first), static_cast<char>(second)} + tail;
-        ASSERT_NO_FATAL_FAILURE(expect_fixed_field_agrees<10>(text, 7, taken));
+        const std::string line = among_other_bytes(text, first + second);
+        ASSERT_NO_FATAL_FAILURE(expect_fixed_field_agrees<10>(text, line.data() + 1, 7, taken));
       }
     }
   }
@@ -156,7 +169,8 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
     if (draw(50) == 0) text[draw(10)] = "e+ x"[draw(4)];
     double value = 42.0;
     const int decimals = static_cast<int>(random() % 9);
-    const bool plain = parse_fixed_plain<10>(text.data(), decimals, value);
+    const std::string line = among_other_bytes(text, static_cast<std::size_t>(n));
+    const bool plain = parse_fixed_plain<10>(line.data() + 1, decimals, value);
     const FixedParse full = parse_fixed_in_full(text, decimals, true);
     if (!plain) continue;
     ++taken;

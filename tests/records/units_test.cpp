@@ -54,6 +54,11 @@ TEST_F(UnitsTest, PathIsFullAndTrimmed) {
   EXPECT_STREQ(find_unit(58)->path, expected.c_str());
   EXPECT_EQ(find_unit(58)->path_length, expected.size());
   EXPECT_TRUE(std::filesystem::exists("out.txt"));
+  // In the root directory no second slash comes between the directory and the name.
+  std::filesystem::current_path("/");
+  char full[16];
+  EXPECT_EQ(platform::full_path("out.txt", full, sizeof full), 8u);
+  EXPECT_STREQ(full, "/out.txt");
 }
 
 TEST_F(UnitsTest, NameLongerThan256IsCut) {
