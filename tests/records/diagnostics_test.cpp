@@ -3,6 +3,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,11 @@ TEST(Traceback, HeaderAndRowLayout) {
     at = end + 1;
   }
   EXPECT_EQ(rows, 2u);
+  // A deeper stack shows its innermost 20 frames.
+  void* deep[25];
+  std::fill(std::begin(deep), std::end(deep), frames[0]);
+  const std::string deep_text(out, format_traceback(out, sizeof out, deep, 25));
+  EXPECT_EQ(std::count(deep_text.begin(), deep_text.end(), '\n'), 21);
 }
 
 constexpr StatementBranches END_ONLY{true, false, false, false};
@@ -170,6 +176,13 @@ TEST(DiagnosticLine, ConsoleEventNotice) {
   issue_diagnostic(ConditionCode::console_event, name);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "korv2dunta: error (200): program aborting due to control-BREAK event\r\n");
+  // The formatted text is cut at 395 characters, line end and all.
+  ::testing::internal::CaptureStderr();
+  const std::string long_name(500, 'n');
+  const FormatArg long_argument[] = {FormatArg::string(long_name.c_str())};
+  issue_diagnostic(ConditionCode::console_event, long_argument);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "korv2dunta: error (200): " + ("program aborting due to " + long_name).substr(0, 395));
 }
 
 TEST(SystemError, PlatformTextEndsInCrLf) {

@@ -166,7 +166,7 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
     for (std::size_t i = start; i < 10; ++i) text[i] = static_cast<char>('0' + draw(10));
     if (draw(8) != 0) text[start + draw(10 - start)] = '.';
     if (start > 0 && draw(4) == 0) text[start - 1] = '-';
-    if (draw(50) == 0) text[draw(10)] = "e+ x"[draw(4)];
+    if (draw(50) == 0) text[draw(10)] = "e+ x:/"[draw(6)];  // ':' and '/' lie next to the digits
     double value = 42.0;
     const int decimals = static_cast<int>(random() % 9);
     const std::string line = among_other_bytes(text, static_cast<std::size_t>(n));

@@ -333,6 +333,7 @@ TEST(FixedColumns, LongFieldsOnBothSidesOfTheScratchLimit) {
   expect_fixed({0.1, 62, 58, padded(62, tenth + "000").c_str()});
   expect_fixed({0.1, 61, 58, padded(61, tenth + "000").c_str()});
   expect_fixed({1.0 / 3.0, 80, 70, padded(80, third + std::string(16, '0')).c_str()});
+  expect_fixed({1.0 / 3.0, 200, 190, padded(200, third + std::string(136, '0')).c_str()});
   expect_fixed({-1.0 / 3.0, 61, 55, padded(61, "-" + third + "0").c_str()});
   expect_fixed({-1.0 / 3.0, 61, 54, padded(61, "-" + third).c_str()});
   expect_fixed({123.0, 70, 3, padded(70, "123.000").c_str()});

@@ -774,6 +774,13 @@ TEST_F(ReadConditionsDeathTest, ConversionErrorNamesRecordColumnsAndText) {
                     test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK + test.note + "$");
     close_all_units();
   }
+  // A field wider than the context line's room shows its first 595 bytes.
+  connect_input(std::string(700, 'x') + "\n");
+  std::int32_t wide = 0;
+  const FieldSpec wide_layout[] = {FieldSpec::integer(700)};
+  const InputItem wide_item[] = {InputItem::of(wide)};
+  EXPECT_EXIT((void)read_record(UNIT, wide_layout, wide_item, END_BRANCH), ::testing::ExitedWithCode(64),
+              "korv2dunta: record 1, columns 1-700: \"x{595}\"\n$");
 }
 
 // A conversion error taken back by an error branch leaves nothing behind for a later,

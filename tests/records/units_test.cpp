@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -138,6 +140,25 @@ TEST_F(UnitsTest, ErrorTable) {
   }
 }
 
+// A buffer that grows while the reader's positions point into its middle takes them along,
+// wherever the allocator puts the new buffer.
+TEST_F(UnitsTest, GrownBufferKeepsTheReadPositions) {
+  ASSERT_EQ(connect(55, "in.txt"), 0);
+  UnitConnection& unit = *find_unit(55);
+  std::memcpy(unit.buffer, "0123456789", 10);
+  InputCursor& cursor = unit.formatting->input;
+  cursor.record_start = unit.buffer + 2;
+  cursor.position = unit.buffer + 5;
+  cursor.held_end = unit.buffer + 10;
+  // Held behind the buffer, so that it cannot grow in place.
+  const std::unique_ptr<char[]> neighbour(new char[64]);
+  ASSERT_EQ(grow_unit_buffer(unit, 100000), ConditionCode::success);
+  EXPECT_EQ(unit.buffer_size, 100000u);
+  EXPECT_EQ(std::string(cursor.record_start, cursor.held_end), "23456789");
+  EXPECT_EQ(cursor.position - unit.buffer, 5);
+  EXPECT_EQ(cursor.record_end, nullptr);
+}
+
 TEST_F(UnitsTest, FailedConnectLeavesNothingBehind) {
   injected_error = EBUSY;
   platform::file_calls().open = refuse_all;
@@ -149,6 +170,9 @@ TEST_F(UnitsTest, FailedConnectLeavesNothingBehind) {
   EXPECT_EQ(unit->handle, platform::NO_FILE);
   EXPECT_EQ(unit->unit_number, 58);
   EXPECT_FALSE(unit->busy.load());
+  // Nor any property the connect had set before its open failed.
+  EXPECT_FALSE(unit->sequential || unit->pad_with_blanks || unit->blanks_ignored || unit->default_length);
+  EXPECT_EQ(unit->record_length, 0);
 }
 
 using UnitsTestDeathTest = UnitsTest;
