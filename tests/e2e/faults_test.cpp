@@ -455,15 +455,17 @@ TEST(ProcessBoundary, FaultSignalsSentByKillGiveTheGenericRow) {
     ASSERT_EQ(::mkfifo(dir.file(INPUT_NAME).c_str(), 0666), 0);
     const std::string input_path = dir.file(INPUT_NAME);
     RunOptions options;
-    options.while_running = [&input_path, signal = signal_number](pid_t child) {
-      // Open once the run has opened its end; the run then waits for a line that never comes.
-      const int fd = ::open(input_path.c_str(), O_WRONLY | O_CLOEXEC);
-      ASSERT_GE(fd, 0);
+    int writer = -1;
+    options.while_running = [&input_path, &writer, signal = signal_number](pid_t child) {
+      // Opens once the run has opened its end; the run then waits for a line that never comes
+      // (the writer stays open until the run has ended, so it cannot end normally first).
+      writer = ::open(input_path.c_str(), O_WRONLY | O_CLOEXEC);
+      ASSERT_GE(writer, 0);
       ::kill(child, signal);
-      ::close(fd);
     };
     options.time_limit = std::chrono::seconds(20);
     const RunResult run = run_program(dir.path(), options);
+    if (writer >= 0) ::close(writer);
     EXPECT_EQ(run.exit_status, 172);
     EXPECT_TRUE(
         run.error_output.starts_with(std::string("korv2dunta: severe (172): Program Exception - exception code = ") +
