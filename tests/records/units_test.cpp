@@ -2,6 +2,8 @@
 // write per record with the cut after the first, and closing in table order. Platform
 // failures are injected through the file-call table.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "records/diagnostics.h"
@@ -157,6 +160,40 @@ TEST_F(UnitsTest, GrownBufferKeepsTheReadPositions) {
   EXPECT_EQ(std::string(cursor.record_start, cursor.held_end), "23456789");
   EXPECT_EQ(cursor.position - unit.buffer, 5);
   EXPECT_EQ(cursor.record_end, nullptr);
+}
+
+// A write that a signal cuts short goes on from where it stopped: the reader gets every byte
+// once, in order.
+TEST(NativeWrite, GoesOnAfterASignalCutsItShort) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  struct sigaction wake {};
+  wake.sa_handler = [](int) {};  // no SA_RESTART: the waiting write returns what it wrote
+  sigemptyset(&wake.sa_mask);
+  struct sigaction previous_wake {};
+  struct sigaction previous_pipe {};
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGUSR1, &wake, &previous_wake), 0);
+  ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &previous_pipe), 0);
+  std::string sent(256 * 1024, ' ');
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i % 23);
+  platform::OsError error = 0;
+  std::thread writer([&] { error = platform::native_file_calls().write(ends[1], sent.data(), sent.size()); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the pipe is full and the write waits
+  ::pthread_kill(writer.native_handle(), SIGUSR1);
+  std::string received;
+  char chunk[65536];
+  for (ssize_t got = 0; received.size() < sent.size() && (got = ::read(ends[0], chunk, sizeof chunk)) > 0;) {
+    received.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(ends[0]);  // a write still waiting now fails instead of waiting for ever
+  writer.join();
+  ::close(ends[1]);
+  ::sigaction(SIGUSR1, &previous_wake, nullptr);
+  ::sigaction(SIGPIPE, &previous_pipe, nullptr);
+  EXPECT_EQ(error, 0u);
+  EXPECT_TRUE(received == sent);
 }
 
 TEST_F(UnitsTest, FailedConnectLeavesNothingBehind) {
