@@ -18,7 +18,7 @@ namespace {
 /// signs by turns, picked by `n`), which a constant-width form must never read.
 std::string among_other_bytes(const std::string& field, std::size_t n) {
   static constexpr char NEIGHBOURS[] = "7 x-A.9";
-  return NEIGHBOURS[n % 7] + field + NEIGHBOURS[(n / 7 + 3) % 7];
+  return NEIGHBOURS[n % 7] + field + NEIGHBOURS[(n + 3) % 7];
 }
 
 /// Calls `check` with every text of W bytes drawn from `alphabet`, and a pointer to the same
