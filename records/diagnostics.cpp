@@ -105,10 +105,12 @@ void pass_run_end_gate() noexcept {
 
 /// issue_diagnostic, with the bad field's line after the traceback when there is one.
 void diagnose(ConditionCode code, std::span<const FormatArg> args, const BadField* bad_field) noexcept {
-  if (is_fatal(code)) pass_run_end_gate();
   void* frames[platform::MAX_FRAMES] = {};
   std::size_t count = 0;
-  if (is_fatal(code)) count = platform::capture_stack(frames, platform::MAX_FRAMES, 0);
+  if (is_fatal(code)) {
+    pass_run_end_gate();
+    count = platform::capture_stack(frames, platform::MAX_FRAMES, 0);
+  }
   emit_diagnostic(code, args, frames, count, bad_field);
   if (is_fatal(code)) end_run(code);
 }
