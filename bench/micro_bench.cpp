@@ -23,7 +23,7 @@
 #include "records/field_parse.h"
 #include "records/field_render.h"
 #include "records/reader.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 
 namespace {
 

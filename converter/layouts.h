@@ -46,9 +46,9 @@ inline constexpr std::span<const records::FieldSpec> INPUT_LAYOUT{INPUT_FIELDS};
 inline constexpr std::span<const records::FieldSpec> OUTPUT_LAYOUT{OUTPUT_FIELDS};
 
 /// The read statement has an end branch and nothing else.
-inline constexpr records::StatementBranches READ_BRANCHES{true, false, false, false};
+inline constexpr records::StatementBranches READ_BRANCHES{.end_branch = true};
 /// The write statement has no branch and hands a value that did not fit back quietly.
-inline constexpr records::StatementBranches WRITE_BRANCHES{false, false, false, true};
+inline constexpr records::StatementBranches WRITE_BRANCHES{.quiet_output_conversion = true};
 
 /// Reads the next input line into `record`; false at end of file. Other outcomes end the run.
 [[gnu::always_inline]] inline bool read_input_record(LineRecord& record) noexcept {

@@ -18,7 +18,6 @@
 #include "records/field_render.h"
 #include "records/layout.h"
 #include "records/reader.h"
-#include "records/units.h"
 #include "records/writer.h"
 
 namespace records {
@@ -28,28 +27,6 @@ namespace compiled {
 // of line, and what it is handed never points at the caller's own variables: it fills or reads
 // copies of them, which are copied back. No variable's address then leaves the statement, so
 // the compiler may keep a record's variables in registers from the read through to the write.
-
-/// Where read_from puts the values of a record: the targets of InputItems, checked by items_fit.
-struct ItemTargets {
-  std::span<const InputItem> items;
-  /// Calls `finish` with InputItems for the general statement: these very items.
-  template <typename Finish>
-  std::int32_t through_copies(Finish finish) const noexcept {
-    return finish(items);
-  }
-  template <std::size_t I>
-  std::int32_t& integer() const noexcept {
-    return *static_cast<std::int32_t*>(items[I].target);
-  }
-  template <std::size_t I>
-  double& real() const noexcept {
-    return *static_cast<double*>(items[I].target);
-  }
-  template <std::size_t I>
-  std::span<char> text() const noexcept {
-    return {static_cast<char*>(items[I].target), items[I].length};
-  }
-};
 
 /// How VariableTargets holds a target: a variable by reference, a span of bytes as itself.
 template <typename Target>
@@ -109,28 +86,6 @@ struct VariableTargets {
     target = copy;
   }
   static void copy_back(const std::span<char>&, const std::span<char>&) noexcept {}  // filled in place
-};
-
-/// The values write fill_from renders: those of OutputItems, checked by items_fit.
-struct ItemValues {
-  std::span<const OutputItem> items;
-  /// Calls `finish` with OutputItems for the general statement: these very items.
-  template <typename Finish>
-  std::int32_t through_copies(Finish finish) const noexcept {
-    return finish(items);
-  }
-  template <std::size_t I>
-  std::int32_t integer() const noexcept {
-    return items[I].integer;
-  }
-  template <std::size_t I>
-  double real() const noexcept {
-    return items[I].real;
-  }
-  template <std::size_t I>
-  std::string_view text() const noexcept {
-    return items[I].as_bytes();  // any value goes into a text field as its bytes
-  }
 };
 
 /// How VariableValues holds a value: a number or an array of bytes by reference, a char or a
@@ -305,34 +260,12 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
   }
 }
 
-/// The item kind each data field of the layout takes, in order.
+/// The number of data fields of the layout: one variable or value each.
 template <const auto& FIELDS>
-constexpr auto item_kinds_of() noexcept {
-  constexpr std::size_t COUNT = [] {
-    std::size_t count = 0;
-    for (const FieldSpec& field : FIELDS) count += field.kind == FieldKind::skip ? 0 : 1;
-    return count;
-  }();
-  std::array<ItemKind, COUNT> kinds{};
-  std::size_t next = 0;
-  for (const FieldSpec& field : FIELDS) {
-    if (field.kind == FieldKind::integer) kinds[next++] = ItemKind::integer;
-    if (field.kind == FieldKind::real) kinds[next++] = ItemKind::real;
-    if (field.kind == FieldKind::characters) kinds[next++] = ItemKind::characters;
-  }
-  return kinds;
-}
-
-/// True when there is an item for every data field and each is of the field's kind, as the
-/// compiled code assumes; a text field takes any kind on output (`any_text`).
-template <const auto& FIELDS, typename Item>
-bool items_fit(std::span<const Item> items, bool any_text) noexcept {
-  static constexpr auto KINDS = item_kinds_of<FIELDS>();
-  if (items.size() < KINDS.size()) return false;
-  for (std::size_t i = 0; i < KINDS.size(); ++i) {
-    if (items[i].kind != KINDS[i] && !(any_text && KINDS[i] == ItemKind::characters)) return false;
-  }
-  return true;
+constexpr std::size_t data_field_count() noexcept {
+  std::size_t count = 0;
+  for (const FieldSpec& field : FIELDS) count += field.kind == FieldKind::skip ? 0 : 1;
+  return count;
 }
 
 /// The columns the layout spans, and the end of its last value field (where a record of it ends).
@@ -373,10 +306,9 @@ template <const auto& FIELDS>
   return detail::end_statement(unit_number, &unit, condition, branches);
 }
 
-/// The read statement with compiled code: `to` receives the values, and `fits` says whether the
-/// compiled code may use it.
+/// The read statement with compiled code: `to` receives the values.
 template <const auto& FIELDS, typename Targets>
-[[gnu::always_inline]] inline std::int32_t read_statement(std::int32_t unit_number, const Targets& to, bool fits,
+[[gnu::always_inline]] inline std::int32_t read_statement(std::int32_t unit_number, const Targets& to,
                                                           const StatementBranches& branches) noexcept {
   constexpr std::size_t SPAN = span_of<FIELDS>();
   UnitConnection* unit = nullptr;
@@ -387,7 +319,7 @@ template <const auto& FIELDS, typename Targets>
     return detail::end_statement(unit_number, unit, condition, branches);
   }
   InputCursor& cursor = unit->formatting->input;
-  if (SPAN <= static_cast<std::size_t>(cursor.record_end - cursor.position) && fits && unit->blanks_ignored &&
+  if (SPAN <= static_cast<std::size_t>(cursor.record_end - cursor.position) && unit->blanks_ignored &&
       read_from<FIELDS, 0, 0, 0>(cursor.position, to)) [[likely]] {
     cursor.position += SPAN;
     return detail::end_statement(unit_number, unit, ConditionCode::success, branches);
@@ -397,10 +329,9 @@ template <const auto& FIELDS, typename Targets>
   });
 }
 
-/// The write statement with compiled code: `from` gives the values, and `fits` says whether the
-/// compiled code may use it.
+/// The write statement with compiled code: `from` gives the values.
 template <const auto& FIELDS, typename Values>
-[[gnu::always_inline]] inline std::int32_t write_statement(std::int32_t unit_number, const Values& from, bool fits,
+[[gnu::always_inline]] inline std::int32_t write_statement(std::int32_t unit_number, const Values& from,
                                                            const StatementBranches& branches) noexcept {
   constexpr std::size_t SPAN = span_of<FIELDS>();
   constexpr std::size_t LENGTH = value_end_of<FIELDS>();
@@ -410,8 +341,9 @@ template <const auto& FIELDS, typename Values>
   if (condition != ConditionCode::success) [[unlikely]] {
     return detail::end_statement(unit_number, unit, condition, branches);
   }
-  // The area runs to record_capacity - 1 columns; CR LF and slack follow it in the buffer.
-  if (SPAN + 1 >= unit->record_capacity || SPAN + 4 > unit->buffer_size || !fits) [[unlikely]] {
+  // The general statement's area runs to record_capacity - 1 columns, and CR LF must fit
+  // behind the layout's columns in the buffer.
+  if (SPAN + 1 >= unit->record_capacity || SPAN + TERMINATOR_LENGTH > unit->buffer_size) [[unlikely]] {
     return from.through_copies([&](std::span<const OutputItem> items) noexcept {
       return write_in_general<FIELDS>(unit_number, *unit, items, branches);
     });
@@ -436,51 +368,34 @@ template <const auto& FIELDS, typename Values>
 
 }  // namespace compiled
 
-/// read_record for the constant layout FIELDS (an array of static storage duration): a record
-/// that holds every column of the layout and converts without a condition is read by code
-/// made for the layout at compile time, in line; any other record, and every condition, goes
-/// on through the general statement, with the same values, conditions and context lines.
-template <const auto& FIELDS>
-std::int32_t read_compiled_record(std::int32_t unit_number, std::span<const InputItem> items,
-                                  const StatementBranches& branches) noexcept {
-  return compiled::read_statement<FIELDS>(unit_number, compiled::ItemTargets{items},
-                                          compiled::items_fit<FIELDS>(items, false), branches);
-}
-
-/// read_compiled_record into variables named at compile time, in the order of the layout's data
-/// fields: an int32_t for an integer field, a double for a real field, a char for a one-column
-/// text field or a std::span<char> of the bytes for any text field. No item list is built
-/// unless the general statement needs one, and then over copies of the variables.
+/// read_record for the constant layout FIELDS (an array of static storage duration), into
+/// variables named at compile time, in the order of the layout's data fields: an int32_t for an integer field, a double
+/// for a real field, a char for a one-column text field or a std::span<char> of the bytes for any text field. No item
+/// list is built unless the general statement needs one, and then over copies of the variables. A record that holds
+/// every column of the layout and converts without a condition is read by code made for the layout at compile time, in
+/// line; any other record, and every condition, goes on through the general statement, with the same values, conditions
+/// and context lines.
 template <const auto& FIELDS, typename... Targets>
 [[gnu::always_inline]] inline std::int32_t read_compiled_values(std::int32_t unit_number,
                                                                 const StatementBranches& branches,
                                                                 Targets&... targets) noexcept {
-  static_assert(sizeof...(Targets) == compiled::item_kinds_of<FIELDS>().size(), "one variable per data field");
-  return compiled::read_statement<FIELDS>(unit_number, compiled::VariableTargets<Targets...>{{targets...}}, true,
-                                          branches);
+  static_assert(sizeof...(Targets) == compiled::data_field_count<FIELDS>(), "one variable per data field");
+  return compiled::read_statement<FIELDS>(unit_number, compiled::VariableTargets<Targets...>{{targets...}}, branches);
 }
 
-/// write_record for the constant layout FIELDS: when the record area holds the whole layout,
-/// the values are rendered by code made for it at compile time, in line, into blanked columns;
-/// otherwise the general statement builds the record. The bytes and conditions are the same.
-template <const auto& FIELDS>
-std::int32_t write_compiled_record(std::int32_t unit_number, std::span<const OutputItem> items,
-                                   const StatementBranches& branches) noexcept {
-  return compiled::write_statement<FIELDS>(unit_number, compiled::ItemValues{items},
-                                           compiled::items_fit<FIELDS>(items, true), branches);
-}
-
-/// write_compiled_record of values named at compile time, in the order of the layout's data
-/// fields: an int32_t for an integer field, a double for a real field, for a text field a char
+/// write_record for the constant layout FIELDS, of values named at compile time, in the order of
+/// the layout's data fields: an int32_t for an integer field, a double for a real field, for a text field a char
 /// (one column), an array of chars or a std::string_view. No item list is built unless the
-/// general statement needs one, and then over copies of the values.
+/// general statement needs one, and then over copies of the values. When the record area holds
+/// the whole layout, the values are rendered by code made for it at compile time, in line, into
+/// blanked columns; otherwise the general statement builds the record, with the same bytes and
+/// conditions.
 template <const auto& FIELDS, typename... Values>
 [[gnu::always_inline]] inline std::int32_t write_compiled_values(std::int32_t unit_number,
                                                                  const StatementBranches& branches,
                                                                  const Values&... values) noexcept {
-  static_assert(sizeof...(Values) == compiled::item_kinds_of<FIELDS>().size(), "one value per data field");
-  return compiled::write_statement<FIELDS>(unit_number, compiled::VariableValues<Values...>{{values...}}, true,
-                                           branches);
+  static_assert(sizeof...(Values) == compiled::data_field_count<FIELDS>(), "one value per data field");
+  return compiled::write_statement<FIELDS>(unit_number, compiled::VariableValues<Values...>{{values...}}, branches);
 }
 
 }  // namespace records

@@ -1,7 +1,8 @@
 // What the statements of the record layer share behind its public headers: the in-line part
 // of the unit table, the statement protocol every statement ends through, and the steps of
 // the read and write statements that code compiled for a constant layout (compiled_layout.h)
-// runs in line. The converter never includes this header; tests and benchmarks may.
+// runs in line. The converter reaches it only through compiled_layout.h, whose statements
+// run these steps inside the converter's loop; tests and benchmarks may include it.
 #pragma once
 
 #include <atomic>
@@ -15,7 +16,7 @@
 #include "records/condition.h"
 #include "records/diagnostics.h"
 #include "records/layout.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 
 namespace records::detail {
 
@@ -185,7 +186,7 @@ ConditionCode read_fields(UnitConnection& unit, RecordLayout layout, std::span<c
 inline ConditionCode send_record(UnitConnection& unit, char* record, std::size_t length) noexcept {
   record[length] = '\r';
   record[length + 1] = '\n';
-  return write_record_bytes(unit, record, length + 2);
+  return write_record_bytes(unit, record, length + TERMINATOR_LENGTH);
 }
 
 /// Builds the record of `items` under `layout` in the unit's area, ends it with CR LF and

@@ -7,7 +7,7 @@
 
 #include "records/catalog.h"
 #include "records/detail.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 
 namespace records {
 namespace {
@@ -195,10 +195,6 @@ std::int16_t report_io_condition(UnitDisposition disposition, ConditionCode code
       case UnitDisposition::release: release_unit(unit_number); break;
       case UnitDisposition::discard:
         discard_unit(*unit);
-        release_unit(unit_number);
-        break;
-      case UnitDisposition::close:
-        (void)close_unit(*unit);
         release_unit(unit_number);
         break;
     }

@@ -18,20 +18,21 @@ inline constexpr const char* PROGRAM_TAG = "korv2dunta";
 /// Longest formatted catalog text.
 inline constexpr std::size_t MAX_MESSAGE_TEXT = 395;
 
-/// What happens to the unit of a failed statement before the diagnostic.
-enum class UnitDisposition : std::uint8_t { keep = 0, release = 1, discard = 2, close = 3 };
+/// What happens to the unit of a failed statement before the diagnostic: kept as it is (no
+/// unit could be had), released (reads and writes) or discarded (a failed connect).
+enum class UnitDisposition : std::uint8_t { keep = 0, release = 1, discard = 2 };
 
-/// The branches a statement carries, which decide whether a condition comes back to it.
+/// The branches a statement carries, which decide whether a condition comes back to it. Input
+/// units pad short records with blanks, so no statement meets an end of record and none
+/// carries a branch for it.
 struct StatementBranches {
   bool end_branch = false;               ///< end of file returns -1
-  bool end_of_record_branch = false;     ///< end of record returns -2
   bool error_branch = false;             ///< every condition returns its status value
   bool quiet_output_conversion = false;  ///< condition 63 returns silently
 };
 
-/// Result handed back for end of file and end of record.
+/// Result handed back for end of file.
 inline constexpr std::int16_t END_OF_FILE_RESULT = -1;
-inline constexpr std::int16_t END_OF_RECORD_RESULT = -2;
 
 /// Composes one diagnostic line (plus a traceback for severe codes) and writes it to the
 /// error stream. Returns for classes 0 to 2; ends the run for class 3.

@@ -1,7 +1,7 @@
 // The unit table and the file layer. Unit numbers -5 to 99 sit in direct slots; higher
 // numbers hang in 521 chains kept in ascending order. Closing at run end visits the
 // direct slots first, then the chains, each in ascending unit number.
-#include "records/units.h"
+#include "records/unit_connection.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -136,7 +136,7 @@ ConditionCode open_connection(UnitConnection& unit, const OpenRequest& request) 
   unit.blanks_ignored = request.blank_mode != BlankMode::zero;
   unit.record_kind = RecordKind::stream_crlf;
   unit.record_length = DEFAULT_RECORD_LENGTH;
-  unit.record_capacity = DEFAULT_RECORD_LENGTH + 1;
+  unit.record_capacity = DEFAULT_RECORD_LENGTH + 1;  // 133 for the default length
   unit.default_length = true;
 
   // Status old insists on an existing file; every other status opens or creates.
@@ -147,6 +147,8 @@ ConditionCode open_connection(UnitConnection& unit, const OpenRequest& request) 
 
   unit.disk_file = platform::is_disk_file(unit.handle);
   unit.line_control = LineControl::list;
+  // One byte more for the record's terminator: 134, the capacity a connection's description
+  // gives. The record area is this less one column (writer.cpp).
   unit.record_capacity += 1;
   // The position stays at offset 0: reading starts at the first byte, writing overwrites it.
   unit.truncate_pending = unit.disk_file;

@@ -7,7 +7,7 @@
 
 #include "records/detail.h"
 #include "records/field_render.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 
 namespace records {
 namespace {
@@ -15,9 +15,10 @@ namespace {
 /// Columns added at the end of the area when a record needs more room; new columns are blank.
 ConditionCode grow_area(UnitConnection& unit, RecordBuffer& area, std::size_t columns) noexcept {
   const std::size_t new_limit = area.limit + columns;
-  // The terminator and a little slack must always fit behind the area.
-  if (new_limit + 4 > unit.buffer_size) {
-    if (grow_unit_buffer(unit, new_limit + 4) != ConditionCode::success) return ConditionCode::record_overflow;
+  if (new_limit + TERMINATOR_LENGTH > unit.buffer_size) {
+    if (grow_unit_buffer(unit, new_limit + TERMINATOR_LENGTH) != ConditionCode::success) {
+      return ConditionCode::record_overflow;
+    }
   }
   std::memset(unit.buffer + area.limit, ' ', columns);
   area.limit = new_limit;

@@ -20,7 +20,7 @@
 namespace converter {
 namespace {
 
-constexpr records::StatementBranches ERROR_BRANCH{false, false, true, false};
+constexpr records::StatementBranches ERROR_BRANCH{.error_branch = true};
 
 /// Puts `text` into `line` with its first byte in `column` (counted from 1), lengthening the
 /// line with blanks when it is too short.

@@ -23,13 +23,13 @@
 #include "platform/platform.h"
 #include "records/diagnostics.h"
 #include "records/reader.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 
 namespace {
 
 constexpr std::int32_t UNIT = 55;
 /// Every condition comes back to the statement, end of file as -1.
-constexpr records::StatementBranches ERROR_BRANCH{false, false, true, false};
+constexpr records::StatementBranches ERROR_BRANCH{.error_branch = true};
 /// What a read failure comes back as: the low 16 bits of condition 39.
 constexpr std::int32_t READ_ERROR_RESULT = 39;
 

@@ -13,7 +13,7 @@
 #include "records/catalog.h"
 #include "records/diagnostics.h"
 #include "records/text_format.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 #include "tests/support/traceback_text.h"
 
 namespace records {
@@ -104,9 +104,9 @@ TEST(Traceback, HeaderAndRowLayout) {
   EXPECT_EQ(std::count(deep_text.begin(), deep_text.end(), '\n'), 21);
 }
 
-constexpr StatementBranches END_ONLY{true, false, false, false};
-constexpr StatementBranches QUIET_WRITE{false, false, false, true};
-constexpr StatementBranches ERROR_BRANCH{false, false, true, false};
+constexpr StatementBranches END_ONLY{.end_branch = true};
+constexpr StatementBranches QUIET_WRITE{.quiet_output_conversion = true};
+constexpr StatementBranches ERROR_BRANCH{.error_branch = true};
 
 TEST(ConditionRouting, EndOfFileTakenByEndBranch) {
   UnitConnection unit;

@@ -21,14 +21,14 @@
 
 #include "records/diagnostics.h"
 #include "records/reader.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 #include "tests/support/scratch_directory.h"
 
 namespace records {
 namespace {
 
-constexpr StatementBranches ERROR_BRANCH{false, false, true, false};
-constexpr StatementBranches END_BRANCH{true, false, false, false};
+constexpr StatementBranches ERROR_BRANCH{.error_branch = true};
+constexpr StatementBranches END_BRANCH{.end_branch = true};
 constexpr std::int32_t UNIT = 55;
 /// Widest character field used to see a whole record; wider records take several fields.
 constexpr std::size_t SLICE = 50000;
@@ -703,7 +703,7 @@ TEST_F(Commas, CommaEndingTheLine) {
 using ReadConditions = ReaderTest;
 using ReadConditionsDeathTest = ReaderTest;
 
-TEST_F(ReadConditions, FailedReadIsError39) {
+TEST_F(ReadConditions, FailedReadIsAnErrorDuringRead) {
   connect_input("a\nb");
   reads_before_failure = 1;
   platform::file_calls().read = read_then_fail;

@@ -16,13 +16,13 @@
 #include <vector>
 
 #include "records/diagnostics.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 #include "tests/support/scratch_directory.h"
 
 namespace records {
 namespace {
 
-constexpr StatementBranches ERROR_BRANCH{false, false, true, false};
+constexpr StatementBranches ERROR_BRANCH{.error_branch = true};
 
 /// A scratch current directory and a clean unit table for each test.
 class UnitsTest : public test_support::ScratchDirectoryTest {

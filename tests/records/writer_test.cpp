@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "records/diagnostics.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 #include "records/writer.h"
 #include "tests/support/scratch_directory.h"
 
@@ -22,8 +22,8 @@ namespace records {
 namespace {
 
 constexpr StatementBranches NO_BRANCHES{};
-constexpr StatementBranches QUIET{false, false, false, true};
-constexpr StatementBranches ERROR_BRANCH{false, false, true, false};
+constexpr StatementBranches QUIET{.quiet_output_conversion = true};
+constexpr StatementBranches ERROR_BRANCH{.error_branch = true};
 constexpr std::int32_t UNIT = 58;
 
 constexpr std::int32_t status_of(std::uint32_t number) { return static_cast<std::int32_t>(number); }
@@ -245,7 +245,7 @@ TEST_F(RecordArea, NothingOfOneRecordSurvivesIntoTheNext) {
 using WriteConditions = WriterTest;
 using WriteConditionsDeathTest = WriterTest;
 
-TEST_F(WriteConditions, ReadOnlyUnitIs47BeforeAnyByte) {
+TEST_F(WriteConditions, ReadOnlyUnitIsRefusedBeforeAnyByte) {
   scratch_.write("out.txt", "old\r\n");
   platform::file_calls().open = refuse_writing;
   connect_output();
@@ -270,7 +270,7 @@ TEST_F(WriteConditionsDeathTest, ReadOnlyUnitDiagnostic) {
   EXPECT_EQ(scratch_.read("out.txt"), "old\r\n");
 }
 
-TEST_F(WriteConditions, KindMismatchIs61AndTheRecordIsNotWritten) {
+TEST_F(WriteConditions, KindMismatchIsRefusedAndWritesNothing) {
   connect_output();
   const FieldSpec layout[] = {FieldSpec::integer(2), FieldSpec::real(6, 2)};
   const OutputItem good[] = {OutputItem::of(1), OutputItem::of(2.0)};
@@ -299,7 +299,7 @@ TEST_F(WriteConditionsDeathTest, KindMismatchDiagnostic) {
   EXPECT_EQ(scratch_.read("out.txt"), " 1  2.00\r\n");
 }
 
-TEST_F(WriteConditions, FailedWriteIs38AndCutsNothing) {
+TEST_F(WriteConditions, FailedWriteIsAnErrorDuringWriteAndCutsNothing) {
   scratch_.write("out.txt", "old contents\r\n");
   connect_output();
   platform::file_calls().write = failing_write;
@@ -322,7 +322,7 @@ TEST_F(WriteConditionsDeathTest, FailedWriteDiagnostic) {
           test_support::escape_regex(output_path()) + "\r\n" + test_support::TRACEBACK + "$");
 }
 
-TEST_F(WriteConditionsDeathTest, AreaThatCannotGrowIs66) {
+TEST_F(WriteConditionsDeathTest, AreaThatCannotGrowIsARecordOverflow) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer's allocator does not return null under an address-space limit";
 #endif

@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 #include "records/diagnostics.h"
-#include "records/units.h"
+#include "records/unit_connection.h"
 #include "tests/support/files.h"
 #include "tests/support/traceback_text.h"
 
