@@ -5,62 +5,46 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "converter/driver.h"
 #include "converter/layouts.h"
 #include "records/diagnostics.h"
 #include "records/units.h"
+#include "tests/support/files.h"
+#include "tests/support/lines.h"
 #include "tests/support/scratch_directory.h"
+#include "tests/support/traceback_text.h"
 
 namespace converter {
 namespace {
 
+using test_support::example_record;
+using test_support::INPUT_NAME;
+using test_support::korv_line;
+using test_support::OUTPUT_NAME;
+using test_support::place;
+using test_support::severe_line;
+
 constexpr records::StatementBranches ERROR_BRANCH{.error_branch = true};
-
-/// Puts `text` into `line` with its first byte in `column` (counted from 1), lengthening the
-/// line with blanks when it is too short.
-void place(std::string& line, std::size_t column, std::string_view text) {
-  if (line.size() < column - 1 + text.size()) line.resize(column - 1 + text.size(), ' ');
-  line.replace(column - 1, text.size(), text);
-}
-
-/// The example line of the input layout: 3, 1, 2, 1, 0, E and 12.345678, blanks elsewhere.
-std::string example_line(char filler = ' ') {
-  std::string line(66, filler);
-  place(line, 7, " 3");
-  place(line, 12, "  1");
-  place(line, 16, " 2");
-  place(line, 21, "  1");
-  place(line, 27, "0");
-  place(line, 32, "E");
-  place(line, 57, " 12.345678");
-  return line;
-}
 
 /// A scratch current directory holding the two line lists; tests connect the units as the
 /// driver does.
 class LayoutTest : public test_support::ScratchDirectoryTest {
  protected:
-  void SetUp() override { ScratchDirectoryTest::SetUp(); }
-
   void connect_input(const std::string& bytes) {
-    scratch_.write(INPUT_FILE_NAME, bytes);
-    ASSERT_EQ(records::connect_unit({INPUT_UNIT, INPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::old},
+    scratch_.write(INPUT_NAME, bytes);
+    ASSERT_EQ(records::connect_unit({INPUT_UNIT, INPUT_NAME, records::BlankMode::null, records::FileStatus::old},
                                     ERROR_BRANCH),
               0);
   }
+  std::string input_path() const { return scratch_.file(INPUT_NAME); }
   static void connect_output() {
-    ASSERT_EQ(
-        records::connect_unit({OUTPUT_UNIT, OUTPUT_FILE_NAME, records::BlankMode::null, records::FileStatus::unknown},
-                              ERROR_BRANCH),
-        0);
+    ASSERT_EQ(records::connect_unit({OUTPUT_UNIT, OUTPUT_NAME, records::BlankMode::null, records::FileStatus::unknown},
+                                    ERROR_BRANCH),
+              0);
   }
-  std::string input_path() const { return scratch_.file(INPUT_FILE_NAME); }
 };
 
 // ---- the input layout ----------------------------------------------------------------------
@@ -69,7 +53,7 @@ using InputLayout = LayoutTest;
 using InputLayoutDeathTest = LayoutTest;
 
 TEST_F(InputLayout, ExampleRecord) {
-  connect_input(example_line() + "\r\n");
+  connect_input(korv_line() + "\r\n");
   LineRecord record;
   ASSERT_TRUE(read_input_record(record));
   EXPECT_EQ(record.first.a, 3);
@@ -91,7 +75,7 @@ TEST_F(InputLayout, ExampleRecord) {
 
 TEST_F(InputLayout, SkippedColumnsAndColumnsAfter66AreNotExamined) {
   // Letters fill columns 1-6, 9-11, 15, 18-20, 24-26, 28-31 and 33-56, and run on past 66.
-  connect_input(example_line('x') + "xyz,,12\n");
+  connect_input(korv_line({}, 'x') + "xyz,,12\n");
   LineRecord record;
   ASSERT_TRUE(read_input_record(record));
   EXPECT_EQ(record.first.a, 3);
@@ -104,9 +88,7 @@ TEST_F(InputLayout, SkippedColumnsAndColumnsAfter66AreNotExamined) {
 }
 
 TEST_F(InputLayout, LinesEndInLfOrCrLf) {
-  std::string second = example_line();
-  place(second, 7, "12");
-  connect_input(example_line() + "\n" + second + "\r\n" + example_line());
+  connect_input(korv_line() + "\n" + korv_line({.first_a = "12"}) + "\r\n" + korv_line());
   for (const std::int32_t first_a : {3, 12, 3}) {
     LineRecord record;
     ASSERT_TRUE(read_input_record(record));
@@ -118,7 +100,7 @@ TEST_F(InputLayout, LinesEndInLfOrCrLf) {
 }
 
 TEST_F(InputLayout, ControlZLineIsEndOfFile) {
-  const std::string line = example_line() + "\r\n";
+  const std::string line = korv_line() + "\r\n";
   for (const std::string& content : {line + "\x1a\n" + line, line + "\x1a\r\n" + line, line + "\x1a"}) {
     SCOPED_TRACE(::testing::PrintToString(content.substr(68)));
     connect_input(content);
@@ -131,9 +113,7 @@ TEST_F(InputLayout, ControlZLineIsEndOfFile) {
 
 TEST_F(InputLayout, LowercaseSpeciesReadUnchanged) {
   for (const char species : {'a', 'e'}) {
-    std::string line = example_line();
-    line[31] = species;
-    connect_input(line + "\r\n");
+    connect_input(korv_line({.species = std::string(1, species)}) + "\r\n");
     LineRecord record;
     ASSERT_TRUE(read_input_record(record));
     EXPECT_EQ(record.species, species);
@@ -144,9 +124,7 @@ TEST_F(InputLayout, LowercaseSpeciesReadUnchanged) {
 TEST_F(InputLayout, MinusThreeInAThreeColumnField) {
   for (const char* text : {" -3", "-3 ", "- 3"}) {
     SCOPED_TRACE(text);
-    std::string line = example_line();
-    place(line, 12, text);
-    connect_input(line + "\r\n");
+    connect_input(korv_line({.first_b = text}) + "\r\n");
     LineRecord record;
     ASSERT_TRUE(read_input_record(record));
     EXPECT_EQ(record.first.b, -3);
@@ -168,18 +146,14 @@ TEST_F(InputLayout, FrequencyTexts) {
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.text);
-    std::string line = example_line();
-    place(line, 57, test.text);
-    connect_input(line + "\r\n");
+    connect_input(korv_line({.frequency = test.text}) + "\r\n");
     LineRecord record;
     ASSERT_TRUE(read_input_record(record));
     EXPECT_EQ(record.freq, test.freq);
     EXPECT_EQ(std::signbit(record.freq), std::signbit(test.freq));
     records::close_all_units();
   }
-  std::string line = example_line();
-  place(line, 57, "       NaN");
-  connect_input(line + "\r\n");
+  connect_input(korv_line({.frequency = "       NaN"}) + "\r\n");
   LineRecord record;
   ASSERT_TRUE(read_input_record(record));
   EXPECT_TRUE(std::isnan(record.freq));
@@ -194,8 +168,7 @@ TEST_F(InputLayout, ShortLinesReadAsIfBlankFilled) {
   };
   // Cut before column 32: blank species and 0.0; before column 57: 0.0; at 60: 1234 and six
   // blanks, 0.0001234.
-  std::string line = example_line();
-  place(line, 57, "1234      ");
+  const std::string line = korv_line({.frequency = "1234      "});
   const Case cases[] = {{"27 columns", 27, ' ', 0.0},
                         {"31 columns", 31, ' ', 0.0},
                         {"56 columns", 56, 'E', 0.0},
@@ -235,14 +208,14 @@ TEST_F(InputLayout, EmptyLineReadsZerosAndABlank) {
 TEST_F(InputLayout, CommaMovesTheLaterFieldsLeft) {
   // A comma in column 7 gives first.a = 0; first.b then comes from columns 11-13, and every
   // later field one column to the left of its place.
-  std::string line = std::string(66, ' ');
-  place(line, 7, ",");
-  place(line, 11, "45");          // first.b: columns 11-13 read "45 "
-  place(line, 16, "7");           // second.a: columns 15-16
-  place(line, 22, "9");           // second.b: columns 20-22
-  place(line, 26, "8");           // digit: column 26
-  place(line, 31, "A");           // species: column 31
-  place(line, 56, "       1.5");  // frequency: columns 56-65
+  std::string line(66, ' ');
+  place(line, 7, 1, ",");
+  place(line, 11, 2, "45");           // first.b: columns 11-13 read "45 "
+  place(line, 16, 1, "7");            // second.a: columns 15-16
+  place(line, 22, 1, "9");            // second.b: columns 20-22
+  place(line, 26, 1, "8");            // digit: column 26
+  place(line, 31, 1, "A");            // species: column 31
+  place(line, 56, 10, "       1.5");  // frequency: columns 56-65
   connect_input(line + "\r\n");
   LineRecord record;
   ASSERT_TRUE(read_input_record(record));
@@ -256,9 +229,7 @@ TEST_F(InputLayout, CommaMovesTheLaterFieldsLeft) {
 }
 
 TEST_F(InputLayout, CommaInTheFrequencyEndsIt) {
-  std::string line = example_line();
-  place(line, 57, "1,5       ");
-  connect_input(line + "\r\n");
+  connect_input(korv_line({.frequency = "1,5       "}) + "\r\n");
   LineRecord record;
   ASSERT_TRUE(read_input_record(record));
   EXPECT_EQ(record.freq, 1e-7);
@@ -268,38 +239,39 @@ TEST_F(InputLayoutDeathTest, BadNumericFieldEndsTheRunNamingRecordAndColumns) {
   KORV_SKIP_DEATH_TEST_ON_WINDOWS();
   struct Case {
     std::size_t column;
+    std::size_t width;
     const char* text;  // the whole field
     const char* columns;
   };
   const Case cases[] = {
-      {7, "x3", "7-8"},
-      {12, "1x1", "12-14"},
-      {16, " .", "16-17"},
-      {21, "x  ", "21-23"},
-      {27, "x", "27-27"},
-      {57, "  12.x4567", "57-66"},
-      {57, "  1.5E3x  ", "57-66"},
-      {57, " Infinity ", "57-66"},
-      {57, "      -NaN", "57-66"},
-      {57, "    12.3.4", "57-66"},
-      {57, "     1E400", "57-66"},
-      {57, "Infinity  ", "57-66"},
+      {7, 2, "x3", "7-8"},
+      {12, 3, "1x1", "12-14"},
+      {16, 2, " .", "16-17"},
+      {21, 3, "x  ", "21-23"},
+      {27, 1, "x", "27-27"},
+      {57, 10, "  12.x4567", "57-66"},
+      {57, 10, "  1.5E3x  ", "57-66"},
+      {57, 10, " Infinity ", "57-66"},
+      {57, 10, "      -NaN", "57-66"},
+      {57, 10, "    12.3.4", "57-66"},
+      {57, 10, "     1E400", "57-66"},
+      {57, 10, "Infinity  ", "57-66"},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.text);
-    std::string bad = example_line();
-    place(bad, test.column, test.text);
-    connect_input(example_line() + "\r\n" + bad + "\r\n" + example_line() + "\r\n");
+    std::string bad = korv_line();
+    place(bad, test.column, test.width, test.text);
+    connect_input(korv_line() + "\r\n" + bad + "\r\n" + korv_line() + "\r\n");
     const auto read_all = [] {
       LineRecord record;
       while (read_input_record(record)) {
       }
     };
-    EXPECT_EXIT(
-        read_all(), ::testing::ExitedWithCode(test_support::exit_status_of(records::ConditionCode::input_conversion)),
-        "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
-            test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK +
-            "korv2dunta: record 2, columns " + test.columns + ": \"" + test_support::escape_regex(test.text) + "\"\n$");
+    EXPECT_EXIT(read_all(),
+                ::testing::ExitedWithCode(test_support::exit_status_of(records::ConditionCode::input_conversion)),
+                "^" + test_support::escape_regex(severe_line(64, "input conversion error", 55, input_path())) +
+                    test_support::TRACEBACK + "korv2dunta: record 2, columns " + test.columns + ": \"" +
+                    test_support::escape_regex(test.text) + "\"\n$");
     records::close_all_units();
   }
 }
@@ -328,29 +300,10 @@ LineRecord converted_e_record() {
   return record;
 }
 
-/// The E record's 68 bytes, column by column as the output layout describes them.
-std::string e_record_bytes() {
-  std::string record(66, ' ');
-  place(record, 1, " 12345.67800");
-  place(record, 13, " 0");
-  place(record, 17, " 3");
-  place(record, 21, "  1");
-  place(record, 26, " ");
-  place(record, 28, " 4");
-  place(record, 32, "0");
-  place(record, 35, " 2");
-  place(record, 39, "  1");
-  place(record, 44, " ");
-  place(record, 46, " 3");
-  place(record, 50, "1");
-  place(record, 54, "1005");
-  return record + "\r\n";
-}
-
 TEST_F(OutputLayout, ERecordByteForByte) {
   connect_output();
   write_output_record(converted_e_record());
-  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), e_record_bytes());
+  EXPECT_EQ(scratch_.read(OUTPUT_NAME), example_record());
 }
 
 TEST_F(OutputLayout, EveryFieldInItsColumns) {
@@ -364,21 +317,21 @@ TEST_F(OutputLayout, EveryFieldInItsColumns) {
   std::memcpy(record.trailer_text, "ABCDEF", 6);
   write_output_record(record);
   std::string expected(66, ' ');
-  place(expected, 1, "-12345.67891");
-  place(expected, 13, "-1");
-  place(expected, 17, "99");
-  place(expected, 21, "999");
-  place(expected, 26, "+");
-  place(expected, 28, "88");
-  place(expected, 32, "7");
-  place(expected, 35, "77");
-  place(expected, 39, "-99");
-  place(expected, 44, "-");
-  place(expected, 46, "66");
-  place(expected, 50, "9");
-  place(expected, 54, "-999");
-  place(expected, 61, "ABCDEF");
-  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), expected + "\r\n");
+  place(expected, 1, 12, "-12345.67891");
+  place(expected, 13, 2, "-1");
+  place(expected, 17, 2, "99");
+  place(expected, 21, 3, "999");
+  place(expected, 26, 1, "+");
+  place(expected, 28, 2, "88");
+  place(expected, 32, 1, "7");
+  place(expected, 35, 2, "77");
+  place(expected, 39, 3, "-99");
+  place(expected, 44, 1, "-");
+  place(expected, 46, 2, "66");
+  place(expected, 50, 1, "9");
+  place(expected, 54, 4, "-999");
+  place(expected, 61, 6, "ABCDEF");
+  EXPECT_EQ(scratch_.read(OUTPUT_NAME), expected + "\r\n");
 }
 
 TEST_F(OutputLayout, EveryRecordIs68BytesWithBlankGaps) {
@@ -388,7 +341,7 @@ TEST_F(OutputLayout, EveryRecordIs68BytesWithBlankGaps) {
     record.first.a = i;
     write_output_record(record);
   }
-  const std::string file = scratch_.read(OUTPUT_FILE_NAME);
+  const std::string file = scratch_.read(OUTPUT_NAME);
   ASSERT_EQ(file.size(), 3u * 68u);
   for (std::size_t at = 0; at < file.size(); at += 68) {
     EXPECT_EQ(file.substr(at + 66, 2), "\r\n");
@@ -412,12 +365,12 @@ TEST_F(OutputLayout, ValuesTooWideAreAsterisksAndNothingIsSaid) {
   write_output_record(second);
   write_output_record(converted_e_record());
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-  std::string first_bytes = e_record_bytes();
-  place(first_bytes, 1, "************");
-  place(first_bytes, 28, "**");
-  std::string second_bytes = e_record_bytes();
-  place(second_bytes, 1, "************");
-  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), first_bytes + second_bytes + e_record_bytes());
+  std::string first_bytes = example_record();
+  place(first_bytes, 1, 12, "************");
+  place(first_bytes, 28, 2, "**");
+  std::string second_bytes = example_record();
+  place(second_bytes, 1, 12, "************");
+  EXPECT_EQ(scratch_.read(OUTPUT_NAME), first_bytes + second_bytes + example_record());
 }
 
 TEST_F(OutputLayout, FrequencyRoundingToZeroHasNoSign) {
@@ -427,9 +380,9 @@ TEST_F(OutputLayout, FrequencyRoundingToZeroHasNoSign) {
     record.freq = freq;
     write_output_record(record);
   }
-  std::string zero = e_record_bytes();
-  place(zero, 1, "     0.00000");
-  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), zero + zero + zero);
+  std::string zero = example_record();
+  place(zero, 1, 12, "     0.00000");
+  EXPECT_EQ(scratch_.read(OUTPUT_NAME), zero + zero + zero);
 }
 
 TEST_F(OutputLayout, ZeroByteSignsLandAsZeroBytes) {
@@ -439,19 +392,19 @@ TEST_F(OutputLayout, ZeroByteSignsLandAsZeroBytes) {
   record.first.sign = '\0';
   record.second.sign = '\0';
   write_output_record(record);
-  std::string expected = e_record_bytes();
+  std::string expected = example_record();
   expected[25] = '\0';
   expected[43] = '\0';
-  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), expected);
+  EXPECT_EQ(scratch_.read(OUTPUT_NAME), expected);
 }
 
 TEST_F(OutputLayout, LongerOldFileIsCutAfterTheFirstRecord) {
-  scratch_.write(OUTPUT_FILE_NAME, std::string(5000, 'o'));
+  scratch_.write(OUTPUT_NAME, std::string(5000, 'o'));
   connect_output();
   write_output_record(converted_e_record());
-  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), e_record_bytes());
+  EXPECT_EQ(scratch_.read(OUTPUT_NAME), example_record());
   write_output_record(converted_e_record());
-  EXPECT_EQ(scratch_.read(OUTPUT_FILE_NAME), e_record_bytes() + e_record_bytes());
+  EXPECT_EQ(scratch_.read(OUTPUT_NAME), example_record() + example_record());
 }
 
 // ---- both layouts in a run -----------------------------------------------------------------
@@ -460,25 +413,22 @@ using ConversionRun = LayoutTest;
 using ConversionRunDeathTest = LayoutTest;
 
 TEST_F(ConversionRun, LinesAfterControlZAreNeverReached) {
-  scratch_.write(INPUT_FILE_NAME, example_line() + "\r\n\x1a\r\n" + example_line() + "\r\n");
+  scratch_.write(INPUT_NAME, korv_line() + "\r\n\x1a\r\n" + korv_line() + "\r\n");
   convert_line_list();
-  const std::string output = scratch_.read(OUTPUT_FILE_NAME);
+  const std::string output = scratch_.read(OUTPUT_NAME);
   ASSERT_EQ(output.size(), 68u);
   EXPECT_EQ(output.substr(0, 12), " 12345.67800");
 }
 
 TEST_F(ConversionRunDeathTest, EarlierRecordsReachTheFileBeforeABadField) {
   KORV_SKIP_DEATH_TEST_ON_WINDOWS();
-  std::string bad = example_line();
-  place(bad, 21, " x1");
-  scratch_.write(INPUT_FILE_NAME,
-                 example_line() + "\r\n" + example_line() + "\r\n" + bad + "\r\n" + example_line() + "\r\n");
+  const std::string line = korv_line() + "\r\n";
+  scratch_.write(INPUT_NAME, line + line + korv_line({.second_b = " x1"}) + "\r\n" + line);
   EXPECT_EXIT(convert_line_list(),
               ::testing::ExitedWithCode(test_support::exit_status_of(records::ConditionCode::input_conversion)),
-              "^korv2dunta: severe \\(64\\): input conversion error, unit 55, file " +
-                  test_support::escape_regex(input_path()) + "\r\n" + test_support::TRACEBACK +
-                  "korv2dunta: record 3, columns 21-23: \" x1\"\n$");
-  const std::string output = scratch_.read(OUTPUT_FILE_NAME);
+              "^" + test_support::escape_regex(severe_line(64, "input conversion error", 55, input_path())) +
+                  test_support::TRACEBACK + "korv2dunta: record 3, columns 21-23: \" x1\"\n$");
+  const std::string output = scratch_.read(OUTPUT_NAME);
   ASSERT_EQ(output.size(), 2u * 68u);
   EXPECT_EQ(output.substr(0, 68), output.substr(68));
   EXPECT_EQ(output.substr(0, 12), " 12345.67800");

@@ -68,10 +68,6 @@ std::string input_conversion_diagnostic() {
   return severe_line(64, "input conversion error", 55, "{dir}/" + INPUT_NAME) + "{traceback}\n";
 }
 
-/// The line every error case puts before its bad line (the worked E example) and its record.
-const std::string GOOD_LINE = korv_line({}) + "\r\n";
-const std::string GOOD_RECORD = dunta_record({.frequency = " 12345.67800", .first = {3, 1}, .second = {2, 1}});
-
 // ---------------------------------------------------------------------------------------------
 // Golden cases: input, earlier output, expected output, exit status and standard error, all
 // written by hand. Among them how a run leaves the output file: created or emptied when
@@ -189,7 +185,7 @@ TEST_P(ConversionBadField, EndsRunAfterEarlierRecords) {
   const BadFieldCase& bad = GetParam();
   ScratchDirectory scratch;
   // The line after the bad one would be kept if the run went on.
-  scratch.write(INPUT_NAME, GOOD_LINE + bad.line + "\r\n" + GOOD_LINE);
+  scratch.write(INPUT_NAME, example_line() + bad.line + "\r\n" + example_line());
 
   const RunResult run = run_in(scratch);
 
@@ -198,7 +194,7 @@ TEST_P(ConversionBadField, EndsRunAfterEarlierRecords) {
   EXPECT_EQ(run.exit_status, 64) << "low 8 bits of 0xC0000040";
   expect_error_output(run.error_output, input_conversion_diagnostic() + "korv2dunta: record 2, " + bad.context + "\n",
                       scratch.path());
-  EXPECT_EQ(scratch.read(OUTPUT_NAME), GOOD_RECORD);
+  EXPECT_EQ(scratch.read(OUTPUT_NAME), example_record());
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, ConversionBadField, ::testing::ValuesIn(bad_field_cases()),
@@ -217,7 +213,7 @@ TEST(ConversionLongLines, LinesLongerThanTheBufferAreReadWholeAndCounted) {
       korv_line({" 1", "  1", " 1", "  1", "1", "e", "   0.25000"}) + std::string(9000, ' ') + "\r\n";
   const std::string bad = korv_line({"?1", "  1", " 1", "  1", "1", "E", "   0.25000"}) + "\r\n";
   ScratchDirectory scratch;
-  scratch.write(INPUT_NAME, GOOD_LINE + long_kept + long_dropped + bad + GOOD_LINE);
+  scratch.write(INPUT_NAME, example_line() + long_kept + long_dropped + bad + example_line());
 
   const RunResult run = run_in(scratch);
 
@@ -225,7 +221,7 @@ TEST(ConversionLongLines, LinesLongerThanTheBufferAreReadWholeAndCounted) {
   EXPECT_EQ(run.exit_status, 64);
   expect_error_output(run.error_output, input_conversion_diagnostic() + "korv2dunta: record 4, columns 7-8: \"?1\"\n",
                       scratch.path());
-  EXPECT_EQ(scratch.read(OUTPUT_NAME), GOOD_RECORD + dunta_record({"   250.00000", {5, 5}, '-', {4, 4}, '+'}));
+  EXPECT_EQ(scratch.read(OUTPUT_NAME), example_record() + dunta_record({"   250.00000", {5, 5}, '-', {4, 4}, '+'}));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -198,9 +198,8 @@ TEST(FaultInjection, KilledMidRunKeepsOnlyLeadingRecords) {
   options.while_running = [&output_path](pid_t child) {
     // Kill as soon as some records have reached the file, long before the last.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    struct stat status {};
     while (std::chrono::steady_clock::now() < give_up &&
-           (::stat(output_path.c_str(), &status) != 0 || status.st_size < 100 * static_cast<off_t>(RECORD_BYTES))) {
+           file_size(output_path) < 100 * static_cast<long long>(RECORD_BYTES)) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     ::kill(child, SIGKILL);

@@ -46,20 +46,13 @@ constexpr std::chrono::milliseconds RUN_LIMIT = 60s;
 // ---------------------------------------------------------------------------------------
 // Lines and records
 
-/// The worked E example ending in CR LF: first state 3/1, second 2/1, digit 0, frequency
-/// 12.345678 written with its decimal point.
-std::string e_line() { return korv_line({}) + "\r\n"; }
-
-/// The record of `e_line`: 12345.678 at five decimals, next labels 4 and 3, blank signs.
-std::string e_record() { return dunta_record({.frequency = " 12345.67800", .first = {3, 1}, .second = {2, 1}}); }
-
 /// A second E line, ending in LF alone: first 5/12, second 4/11, digit 7, frequency 0.5.
 std::string second_line() { return korv_line({" 5", " 12", " 4", " 11", "7", "E", "       0.5"}) + "\n"; }
 
 /// The record of `second_line`: 500 at five decimals, next labels 6 and 5.
 std::string second_record() { return dunta_record({.frequency = "   500.00000", .first = {5, 12}, .second = {4, 11}}); }
 
-/// `e_line` with a lowercase species, which the rules discard.
+/// `example_line` with a lowercase species, which the rules discard.
 std::string discarded_line() { return korv_line({.species = "e"}) + "\r\n"; }
 
 /// Earlier contents of an output file: four lines of 78 bytes, longer than any output the
@@ -85,13 +78,6 @@ FileState file_state(const std::string& path) {
   FileState state{true, status.st_mode, std::nullopt};
   if (S_ISREG(status.st_mode)) state.bytes = read_bytes(path);
   return state;
-}
-
-/// Size of a file in bytes, or -1 when it is missing.
-long long file_size(const std::string& path) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return -1;
-  return static_cast<long long>(status.st_size);
 }
 
 /// Polls `condition` until it holds or `limit` passes; true when it held.
@@ -246,7 +232,7 @@ TEST_F(Connect, DirectoryNamedLikeInputIsPermissionDenied) {
 }
 
 TEST_F(Connect, DirectoryNamedLikeOutputIsPermissionDenied) {
-  scratch_.write(INPUT_NAME, e_line());
+  scratch_.write(INPUT_NAME, example_line());
   std::filesystem::create_directory(output_path());
   const RunResult result = run();
   EXPECT_EQ(result.exit_status, 9);
@@ -282,27 +268,27 @@ TEST_F(Connect, LongCurrentDirectoryQuotesBareName) {
 
 TEST_F(Connect, LongCurrentDirectoryConvertsThroughBareNames) {
   const std::string directory = make_directory_of_length(scratch_.path(), 300, 'e');
-  std::ofstream(directory + "/" + INPUT_NAME, std::ios::binary) << e_line();
+  std::ofstream(directory + "/" + INPUT_NAME, std::ios::binary) << example_line();
   const RunResult result = run({}, directory);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.error_output, "");
-  EXPECT_EQ(read_bytes(directory + "/" + OUTPUT_NAME).value_or("<missing>"), e_record());
+  EXPECT_EQ(read_bytes(directory + "/" + OUTPUT_NAME).value_or("<missing>"), example_record());
 }
 
 TEST_F(Connect, ReadOnlyInputIsReadNormally) {
   if (!can_run_unprivileged()) GTEST_SKIP() << "permission bits do not bind and root cannot be given up";
-  scratch_.write(INPUT_NAME, e_line() + second_line());
+  scratch_.write(INPUT_NAME, example_line() + second_line());
   std::filesystem::permissions(input_path(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
                                                  std::filesystem::perms::others_read);
   const RunResult result = run(unprivileged());
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.error_output, "");
-  EXPECT_EQ(output(), e_record() + second_record());
+  EXPECT_EQ(output(), example_record() + second_record());
 }
 
 TEST_F(Connect, UnreadableInputIsPermissionDenied) {
   if (!can_run_unprivileged()) GTEST_SKIP() << "permission bits do not bind and root cannot be given up";
-  scratch_.write(INPUT_NAME, e_line());
+  scratch_.write(INPUT_NAME, example_line());
   std::filesystem::permissions(input_path(), std::filesystem::perms::none);
   const RunResult result = run(unprivileged());
   EXPECT_EQ(result.exit_status, 9);
@@ -312,7 +298,7 @@ TEST_F(Connect, UnreadableInputIsPermissionDenied) {
 
 TEST_F(Connect, OutputInReadOnlyDirectoryIsPermissionDenied) {
   if (!can_run_unprivileged()) GTEST_SKIP() << "permission bits do not bind and root cannot be given up";
-  scratch_.write(INPUT_NAME, e_line());
+  scratch_.write(INPUT_NAME, example_line());
   RunOptions options = unprivileged();
   namespace fs = std::filesystem;
   fs::permissions(scratch_.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
@@ -366,7 +352,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReadOnlyOutputCase{"EmptyInput", "", false},
                       // Species e and X: the records are read and discarded, so nothing is written.
                       ReadOnlyOutputCase{"EveryRecordDiscarded", discarded_line() + korv_line({.species = "X"}), false},
-                      ReadOnlyOutputCase{"RecordsToWrite", discarded_line() + e_line() + second_line(), true}),
+                      ReadOnlyOutputCase{"RecordsToWrite", discarded_line() + example_line() + second_line(), true}),
     [](const ::testing::TestParamInfo<ReadOnlyOutputCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
@@ -376,7 +362,7 @@ TEST_F(Sharing, SecondRunRefusedFirstRunUnaffected) {
   InputFifo fifo(input_path());
   RunOptions first_options;
   first_options.while_running = [&](pid_t first) {
-    fifo.send(e_line());
+    fifo.send(example_line());
     if (!await_output_size(first, output_path(), RECORD_BYTES)) return;
 
     RunOptions second_options;
@@ -385,7 +371,7 @@ TEST_F(Sharing, SecondRunRefusedFirstRunUnaffected) {
     EXPECT_EQ(second.exit_status, 30);
     expect_severe_report(second.error_output,
                          system_error_line(EWOULDBLOCK) + severe_line(30, "open failure", 55, input_path()));
-    EXPECT_EQ(output(), e_record()) << "the second run touched the first run's output";
+    EXPECT_EQ(output(), example_record()) << "the second run touched the first run's output";
 
     fifo.send(second_line());
     fifo.end_input();
@@ -394,11 +380,11 @@ TEST_F(Sharing, SecondRunRefusedFirstRunUnaffected) {
   EXPECT_EQ(first.exit_status, 0);
   EXPECT_EQ(first.signal, 0);
   EXPECT_EQ(first.error_output, "");
-  EXPECT_EQ(output(), e_record() + second_record());
+  EXPECT_EQ(output(), example_record() + second_record());
 }
 
 TEST_F(Sharing, OutputHeldByAnotherProcessIsOpenFailure) {
-  scratch_.write(INPUT_NAME, e_line());
+  scratch_.write(INPUT_NAME, example_line());
   scratch_.write(OUTPUT_NAME, PREVIOUS_OUTPUT);
   // This test process holds the output as a run does.
   const int held = ::open(output_path().c_str(), O_RDWR | O_CLOEXEC);
@@ -432,7 +418,7 @@ TEST_P(ConsoleEvents, NoticeExitStatusAndRecordsKept) {
   InputFifo fifo(input_path());
   RunOptions options;
   options.while_running = [&](pid_t run) {
-    fifo.send(e_line() + second_line());
+    fifo.send(example_line() + second_line());
     if (!await_output_size(run, output_path(), 2 * RECORD_BYTES)) return;
     ::kill(run, event.signal_number);
   };
@@ -441,7 +427,7 @@ TEST_P(ConsoleEvents, NoticeExitStatusAndRecordsKept) {
   EXPECT_EQ(result.exit_status, event.exit_status);
   EXPECT_EQ(result.error_output,
             std::string("korv2dunta: error (200): program aborting due to ") + event.event_text + " event\r\n");
-  EXPECT_EQ(output(), e_record() + second_record());
+  EXPECT_EQ(output(), example_record() + second_record());
 }
 
 TEST_P(ConsoleEvents, DuringFirstReadLeavesEmptyOutput) {

@@ -1,4 +1,4 @@
-// Child-process plumbing for the end-to-end tests.
+// Child-process plumbing for the end-to-end tests on POSIX.
 #include "run_support.h"
 
 #include <fcntl.h>
@@ -8,19 +8,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
-
-#include "tests/support/traceback_text.h"
 
 extern char** environ;
 
 namespace e2e {
 
-const char* program_path() { return KORV_PROGRAM; }
+std::string program_path() { return KORV_PROGRAM; }
 const char* source_dir() { return KORV_SOURCE_DIR; }
 
 namespace {
@@ -69,7 +66,7 @@ RunResult run_program(const std::string& directory, const RunOptions& options) {
   std::vector<std::string> environment_text;
   for (char** entry = environ; *entry != nullptr; ++entry) environment_text.emplace_back(*entry);
   for (const std::string& added : options.environment) environment_text.push_back(added);
-  const char* const program = options.program.empty() ? program_path() : options.program.c_str();
+  const std::string program = options.program.empty() ? program_path() : options.program;
   std::vector<char*> environment;
   for (std::string& entry : environment_text) environment.push_back(entry.data());
   environment.push_back(nullptr);
@@ -82,11 +79,11 @@ RunResult run_program(const std::string& directory, const RunOptions& options) {
     if (options.in_child) options.in_child();
 #if defined(KORV_PROGRAM_EMULATOR)
     // Cross-built: the emulator runs the program, which sees its own path as argv[0].
-    char* const argv[] = {const_cast<char*>(KORV_PROGRAM_EMULATOR), const_cast<char*>(program), nullptr};
+    char* const argv[] = {const_cast<char*>(KORV_PROGRAM_EMULATOR), const_cast<char*>(program.c_str()), nullptr};
     ::execve(KORV_PROGRAM_EMULATOR, argv, environment.data());
 #else
-    char* const argv[] = {const_cast<char*>(program), nullptr};
-    ::execve(program, argv, environment.data());
+    char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    ::execve(program.c_str(), argv, environment.data());
 #endif
     ::_exit(126);
   }
@@ -123,11 +120,6 @@ RunResult run_program(const std::string& directory, const RunOptions& options) {
   return result;
 }
 
-void expect_severe_run(const RunResult& run, int exit_status, const std::string& head, const std::string& tail) {
-  EXPECT_FALSE(run.timed_out);
-  EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.exit_status, exit_status);
-  test_support::expect_severe_report(run.error_output, head, tail);
-}
+std::string system_error_line(int error) { return std::string("korv2dunta: ") + std::strerror(error) + "\r\n"; }
 
 }  // namespace e2e

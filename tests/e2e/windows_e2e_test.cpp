@@ -1,228 +1,90 @@
 // End-to-end checks of the Windows build: the built program runs in a scratch directory as a
 // child process, and its exit status (all 32 bits), standard error and files are compared with
-// values worked out from the OS itself (current directory, system message texts).
+// values worked out from the OS itself (current directory, system message texts). Runs, input
+// lines, records and severe reports use the same vocabulary as the POSIX suites (run_support.h,
+// tests/support). The death tests at the end run the console and fault handlers inside the test
+// process instead.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/platform.h"
 #include "records/diagnostics.h"
+#include "run_support.h"
+#include "tests/support/files.h"
+#include "tests/support/lines.h"
 #include "tests/support/traceback_text.h"
 
+namespace e2e {
 namespace {
 
-using test_support::TRACEBACK_HEADER;
+using namespace test_support;
 
-constexpr const char* INPUT_NAME = "KORV-data-E-sept08.txt";
-constexpr const char* OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
+/// Longest any run may take.
+constexpr std::chrono::milliseconds RUN_LIMIT{120000};
 
-/// The program's path as Windows spells it; a build tree under wine has a Unix path, which
-/// wine maps to drive Z:.
-std::string program_path() {
-  // A run as another user starts a copy that user can read (tests/e2e/as-ordinary-user).
-  const char* copy = std::getenv("KORV_PROGRAM");
-  std::string path = copy != nullptr ? copy : KORV_PROGRAM;
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
+/// Runs the program in `directory`; a run that outlives its limit is killed and fails.
+RunResult run_in(const ScratchDirectory& directory, RunOptions options = {}) {
+  if (options.time_limit.count() == 0) options.time_limit = RUN_LIMIT;
+  const RunResult run = run_program(directory.path(), options);
+  EXPECT_FALSE(run.timed_out) << "the run did not end and was killed";
+  return run;
 }
 
-/// A fresh, empty directory under the temporary directory, removed again at the end.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    char temp[MAX_PATH];
-    const DWORD length = ::GetTempPathA(sizeof temp, temp);
-    EXPECT_GT(length, 0u);
-    char name[MAX_PATH];
-    EXPECT_NE(::GetTempFileNameA(temp, "kv", 0, name), 0u);
-    ::DeleteFileA(name);
-    EXPECT_TRUE(::CreateDirectoryA(name, nullptr));
-    path_ = name;
-  }
-  ~ScratchDirectory() {
-    for (const char* file : {INPUT_NAME, OUTPUT_NAME}) {
-      const std::string full = at(file);
-      if (!::DeleteFileA(full.c_str())) ::RemoveDirectoryA(full.c_str());
-    }
-    ::RemoveDirectoryA(path_.c_str());
-  }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string at(const char* name) const { return path_ + "\\" + name; }
-
- private:
-  std::string path_;
-};
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-  ASSERT_TRUE(out.good()) << path;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-/// One 66-column input record: the five integers, the species and the frequency (text as
-/// written, right-aligned in columns 57-66), blanks elsewhere, ending in CR LF.
-std::string input_record(const char* first_a, const char* first_b, const char* second_a, const char* second_b,
-                         const char* digit, char species, const char* frequency) {
-  std::string record(66, ' ');
-  const auto put = [&record](std::size_t column, std::size_t width, const char* text) {
-    const std::string value(text);
-    record.replace(column - 1 + width - value.size(), value.size(), value);
-  };
-  put(7, 2, first_a);
-  put(12, 3, first_b);
-  put(16, 2, second_a);
-  put(21, 3, second_b);
-  put(27, 1, digit);
-  record[31] = species;
-  put(57, 10, frequency);
-  return record + "\r\n";
-}
-
-struct RunResult {
-  DWORD exit_status;
-  std::string error_stream;
-};
-
-/// A started program: its process and the file that takes its standard error.
-struct ChildRun {
-  HANDLE process = nullptr;
-  std::string error_path;
-};
-
-/// How the program's standard error is handed over.
-enum class ErrorStream { file, missing, stale };
-
-/// Starts the program in `directory` with standard error sent to a file beside it (or no
-/// handle, or the value of a handle already closed). The child shares this process's console,
-/// when there is one.
-ChildRun start_program(const ScratchDirectory& directory, ErrorStream error_stream = ErrorStream::file) {
-  ChildRun child{nullptr, directory.path() + ".stderr"};
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const HANDLE error_file = ::CreateFileA(child.error_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_NE(error_file, INVALID_HANDLE_VALUE);
-  const HANDLE nothing = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       &inherit, OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nothing;
-  startup.hStdOutput = nothing;
-  startup.hStdError = error_file;
-  if (error_stream == ErrorStream::missing) startup.hStdError = nullptr;
-  if (error_stream == ErrorStream::stale) {
-    const HANDLE closed = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    ::CloseHandle(closed);
-    startup.hStdError = closed;
-  }
-  PROCESS_INFORMATION process{};
-  std::string command = "\"" + program_path() + "\"";
-  if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, directory.path().c_str(), &startup,
-                       &process)) {
-    ::CloseHandle(process.hThread);
-    child.process = process.hProcess;
-  } else {
-    ADD_FAILURE() << "CreateProcess failed for " << command << " with " << ::GetLastError();
-  }
-  ::CloseHandle(nothing);
-  ::CloseHandle(error_file);
-  return child;
-}
-
-/// Waits for a started program to end; its exit status and standard error.
-RunResult wait_for_program(const ChildRun& child) {
-  RunResult result{0xFFFFFFFFu, {}};
-  if (child.process != nullptr) {
-    EXPECT_EQ(::WaitForSingleObject(child.process, 120000), WAIT_OBJECT_0);
-    ::GetExitCodeProcess(child.process, &result.exit_status);
-    ::CloseHandle(child.process);
-  }
-  result.error_stream = read_file(child.error_path);
-  ::DeleteFileA(child.error_path.c_str());
-  return result;
-}
-
-/// Runs the program in `directory` to its end.
-RunResult run_program(const ScratchDirectory& directory) { return wait_for_program(start_program(directory)); }
-
-/// The system's text for `error` up to its first line end.
-std::string system_text(DWORD error) {
-  char text[1024];
-  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                        text, sizeof text, nullptr);
-  std::string line(text, length);
-  return line.substr(0, line.find_first_of("\r\n"));
-}
-
-const std::string GOOD_RECORD = input_record("3", "1", "2", "1", "0", 'E', "12.345678");
+/// `example_line` with `first.b` " 1x", which is no number.
+std::string bad_line() { return korv_line({.first_b = " 1x"}) + "\r\n"; }
 
 TEST(WindowsRun, NormalRunExitsZeroAndWritesCrLfRecords) {
   ScratchDirectory directory;
-  write_file(directory.at(INPUT_NAME), GOOD_RECORD + GOOD_RECORD);
-  const RunResult run = run_program(directory);
+  directory.write(INPUT_NAME, example_line() + example_line());
+  const RunResult run = run_in(directory);
   EXPECT_EQ(run.exit_status, 0u);
-  EXPECT_EQ(run.error_stream, "");
-  const std::string output = read_file(directory.at(OUTPUT_NAME));
-  ASSERT_EQ(output.size(), 2u * 68u);
-  EXPECT_EQ(output.substr(66, 2), "\r\n");
-  EXPECT_EQ(output.substr(134, 2), "\r\n");
+  EXPECT_EQ(run.error_output, "");
+  EXPECT_EQ(directory.read(OUTPUT_NAME), example_record() + example_record());
 }
 
 TEST(WindowsRun, BadFieldNamesTheFullWindowsPath) {
   ScratchDirectory directory;
-  write_file(directory.at(INPUT_NAME), GOOD_RECORD + input_record("3", "1x", "2", "1", "0", 'E', "12.345678"));
-  const RunResult run = run_program(directory);
-  EXPECT_EQ(run.exit_status, 0xC0000040u);
-  const std::string path = directory.at(INPUT_NAME);
+  directory.write(INPUT_NAME, example_line() + bad_line());
+  const RunResult run = run_in(directory);
+  const std::string path = directory.file(INPUT_NAME);
   ASSERT_GE(path.size(), 3u);
   EXPECT_TRUE(path[1] == ':' && path[2] == '\\') << path;
   EXPECT_EQ(path.find('/'), std::string::npos) << path;
-  const std::string line = "korv2dunta: severe (64): input conversion error, unit 55, file " + path + "\r\n";
-  EXPECT_EQ(run.error_stream.substr(0, line.size() + TRACEBACK_HEADER.size()), line + TRACEBACK_HEADER);
+  expect_severe_run(run, 0xC0000040u, severe_line(64, "input conversion error", 55, path),
+                    "korv2dunta: record 2, columns 12-14: \" 1x\"\n");
   // A row for each routine from the statement out to the C runtime's start, which the 32-bit
   // walk finds only through frame pointers.
   std::size_t rows = 0;
-  for (std::size_t at = 0; (at = run.error_stream.find("\nkorv2dunta.exe     ", at + 1)) != std::string::npos;) ++rows;
-  EXPECT_GE(rows, 4u) << run.error_stream;
+  for (std::size_t at = 0; (at = run.error_output.find("\nkorv2dunta.exe     ", at + 1)) != std::string::npos;) ++rows;
+  EXPECT_GE(rows, 4u) << run.error_output;
   // The record finished before the bad one is in the output file.
-  EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)).size(), 68u);
+  EXPECT_EQ(directory.read(OUTPUT_NAME), example_record());
 }
 
 // A file with the read-only attribute connects read-only: read normally as the input; as
 // the output left unchanged, by a run with nothing to write (status 0) and by one with a
-// record to write (condition 47). wine as root ignores the attribute, so these run as an
-// ordinary user (tests/e2e/as-ordinary-user), where a skip counts as a failure.
+// record to write (write to READONLY file). wine as root ignores the attribute, so these run
+// as an ordinary user (tests/e2e/as-ordinary-user), where a skip counts as a failure.
 TEST(WindowsReadOnly, FileKeepsItsBytes) {
   struct Case {
-    const char* read_only_file;
+    std::string read_only_file;
     std::string input;
-    DWORD exit_status;
+    long long exit_status;
   };
   const std::string previous = "previous output\r\n";
   for (const Case& c :
-       {Case{INPUT_NAME, GOOD_RECORD, 0}, Case{OUTPUT_NAME, "", 0}, Case{OUTPUT_NAME, GOOD_RECORD, 0xC000002Fu}}) {
-    SCOPED_TRACE(std::string(c.read_only_file) + " with " + std::to_string(c.input.size()) + " input bytes");
+       {Case{INPUT_NAME, example_line(), 0}, Case{OUTPUT_NAME, "", 0}, Case{OUTPUT_NAME, example_line(), 0xC000002F}}) {
+    SCOPED_TRACE(c.read_only_file + " with " + std::to_string(c.input.size()) + " input bytes");
     ScratchDirectory directory;
-    write_file(directory.at(INPUT_NAME), c.input);
-    write_file(directory.at(OUTPUT_NAME), previous);
-    const std::string read_only = directory.at(c.read_only_file);
+    directory.write(INPUT_NAME, c.input);
+    directory.write(OUTPUT_NAME, previous);
+    const std::string read_only = directory.file(c.read_only_file);
     ASSERT_TRUE(::SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_READONLY));
     const HANDLE probe = ::CreateFileA(read_only.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
@@ -230,18 +92,17 @@ TEST(WindowsReadOnly, FileKeepsItsBytes) {
       ::SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_NORMAL);
       GTEST_SKIP() << "the read-only attribute does not bind here";
     }
-    const RunResult run = run_program(directory);
-    EXPECT_EQ(run.exit_status, c.exit_status);
+    const RunResult run = run_in(directory);
     if (c.exit_status == 0) {
-      EXPECT_EQ(run.error_stream, "");
+      EXPECT_EQ(run.exit_status, 0);
+      EXPECT_EQ(run.error_output, "");
     } else {
-      const std::string line = "korv2dunta: severe (47): write to READONLY file, unit 58, file " + read_only + "\r\n";
-      EXPECT_EQ(run.error_stream.substr(0, line.size()), line);
+      expect_severe_run(run, c.exit_status, severe_line(47, "write to READONLY file", 58, read_only));
     }
     if (c.read_only_file == OUTPUT_NAME) {
-      EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)), previous);
+      EXPECT_EQ(directory.read(OUTPUT_NAME), previous);
     } else {
-      EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)).size(), 68u);
+      EXPECT_EQ(directory.read(OUTPUT_NAME), example_record());
     }
     EXPECT_EQ(::GetFileAttributesA(read_only.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
     ::SetFileAttributesA(read_only.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -251,78 +112,70 @@ TEST(WindowsReadOnly, FileKeepsItsBytes) {
 // Without a standard error to write to, the diagnostic is dropped: never written into a file
 // the run opened, whatever handle value that file got.
 TEST(WindowsRun, MissingOrStaleErrorHandleDropsTheDiagnostic) {
-  for (const ErrorStream error_stream : {ErrorStream::missing, ErrorStream::stale}) {
-    SCOPED_TRACE(error_stream == ErrorStream::missing ? "missing" : "stale");
+  for (const ErrorHandle error_handle : {ErrorHandle::missing, ErrorHandle::stale}) {
+    SCOPED_TRACE(error_handle == ErrorHandle::missing ? "missing" : "stale");
     ScratchDirectory directory;
-    const std::string input = GOOD_RECORD + input_record("3", "1x", "2", "1", "0", 'E', "12.345678") + GOOD_RECORD;
-    write_file(directory.at(INPUT_NAME), input);
-    const RunResult run = wait_for_program(start_program(directory, error_stream));
+    const std::string input = example_line() + bad_line() + example_line();
+    directory.write(INPUT_NAME, input);
+    RunOptions options;
+    options.error_handle = error_handle;
+    const RunResult run = run_in(directory, options);
     EXPECT_EQ(run.exit_status, 0xC0000040u);
-    EXPECT_EQ(run.error_stream, "");
-    EXPECT_EQ(read_file(directory.at(INPUT_NAME)), input);
-    EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)).size(), 68u);
+    EXPECT_EQ(run.error_output, "");
+    EXPECT_EQ(directory.read(INPUT_NAME), input);
+    EXPECT_EQ(directory.read(OUTPUT_NAME), example_record());
   }
 }
 
 TEST(WindowsRun, SharingViolationPrintsSystemTextAndOpenFailure) {
   ScratchDirectory directory;
-  write_file(directory.at(INPUT_NAME), GOOD_RECORD);
+  directory.write(INPUT_NAME, example_line());
   // Another process holds the input open for writing; it lets others read and write.
   const HANDLE holder =
-      ::CreateFileA(directory.at(INPUT_NAME).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      ::CreateFileA(directory.file(INPUT_NAME).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  const RunResult run = run_program(directory);
+  const RunResult run = run_in(directory);
   ::CloseHandle(holder);
-  EXPECT_EQ(run.exit_status, 0xC000001Eu);
-  const std::string text = system_text(ERROR_SHARING_VIOLATION);
-  ASSERT_FALSE(text.empty());
-  const std::string expected = "korv2dunta: " + text + "\r\n" +
-                               "korv2dunta: severe (30): open failure, unit 55, file " + directory.at(INPUT_NAME) +
-                               "\r\n" + TRACEBACK_HEADER;
-  EXPECT_EQ(run.error_stream.substr(0, expected.size()), expected);
+  const std::string system_line = system_error_line(ERROR_SHARING_VIOLATION);
+  ASSERT_NE(system_line, "korv2dunta: \r\n") << "no system text for the sharing violation";
+  expect_severe_run(run, 0xC000001Eu, system_line + severe_line(30, "open failure", 55, directory.file(INPUT_NAME)));
 }
 
 TEST(WindowsRun, DirectoryNamedLikeTheOutputIsPermissionDenied) {
   ScratchDirectory directory;
-  write_file(directory.at(INPUT_NAME), GOOD_RECORD);
-  ASSERT_TRUE(::CreateDirectoryA(directory.at(OUTPUT_NAME).c_str(), nullptr));
-  const RunResult run = run_program(directory);
-  EXPECT_EQ(run.exit_status, 0xC0000009u);
-  const std::string expected = "korv2dunta: severe (9): permission to access file denied, unit 58, file " +
-                               directory.at(OUTPUT_NAME) + "\r\n" + TRACEBACK_HEADER;
-  EXPECT_EQ(run.error_stream.substr(0, expected.size()), expected);
+  directory.write(INPUT_NAME, example_line());
+  ASSERT_TRUE(::CreateDirectoryA(directory.file(OUTPUT_NAME).c_str(), nullptr));
+  const RunResult run = run_in(directory);
+  expect_severe_run(run, 0xC0000009u,
+                    severe_line(9, "permission to access file denied", 58, directory.file(OUTPUT_NAME)));
 }
 
 TEST(WindowsRun, ExistingOutputIsCutAfterTheFirstRecord) {
   ScratchDirectory directory;
-  write_file(directory.at(INPUT_NAME), GOOD_RECORD);
-  write_file(directory.at(OUTPUT_NAME), std::string(1000, 'x'));
-  const RunResult run = run_program(directory);
+  directory.write(INPUT_NAME, example_line());
+  directory.write(OUTPUT_NAME, std::string(1000, 'x'));
+  const RunResult run = run_in(directory);
   EXPECT_EQ(run.exit_status, 0u);
-  const std::string output = read_file(directory.at(OUTPUT_NAME));
-  ASSERT_EQ(output.size(), 68u);
-  EXPECT_EQ(output.find('x'), std::string::npos);
+  EXPECT_EQ(run.error_output, "");
+  EXPECT_EQ(directory.read(OUTPUT_NAME), example_record());
 }
 
 TEST(WindowsRun, MissingInputIsFileNotFound) {
   ScratchDirectory directory;
-  const RunResult run = run_program(directory);
-  EXPECT_EQ(run.exit_status, 0xC000001Du);
-  const std::string expected =
-      "korv2dunta: severe (29): file not found, unit 55, file " + directory.at(INPUT_NAME) + "\r\n" + TRACEBACK_HEADER;
-  EXPECT_EQ(run.error_stream.substr(0, expected.size()), expected);
+  const RunResult run = run_in(directory);
+  expect_severe_run(run, 0xC000001Du, severe_line(29, "file not found", 55, directory.file(INPUT_NAME)));
 }
 
 TEST(WindowsRun, MissingOutputIsCreatedEmpty) {
   ScratchDirectory directory;
   // Species B is discarded, so no record is written.
-  write_file(directory.at(INPUT_NAME), input_record("3", "1", "2", "1", "0", 'B', "12.345678"));
-  const RunResult run = run_program(directory);
+  directory.write(INPUT_NAME, korv_line({.species = "B"}) + "\r\n");
+  const RunResult run = run_in(directory);
   EXPECT_EQ(run.exit_status, 0u);
-  EXPECT_EQ(run.error_stream, "");
-  EXPECT_EQ(::GetFileAttributesA(directory.at(OUTPUT_NAME).c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  EXPECT_EQ(read_file(directory.at(OUTPUT_NAME)), "");
+  EXPECT_EQ(run.error_output, "");
+  EXPECT_EQ(::GetFileAttributesA(directory.file(OUTPUT_NAME).c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_EQ(directory.read(OUTPUT_NAME), "");
 }
 
 /// Ignores every console event, so that an event sent to the whole console reaches the
@@ -335,48 +188,47 @@ bool has_console() {
   return ::GetConsoleProcessList(processes, 4) > 0;
 }
 
-std::uint64_t file_size(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-}
-
 // ctest runs this suite under a pseudo-terminal, which gives wine's processes a console.
 TEST(WindowsConsoleControlC, EndsTheRunWithItsStatusAndKeepsTheLeadingRecords) {
   if (!has_console()) GTEST_SKIP() << "no console to send control-C through: run it under a pseudo-terminal";
   // Each record has its own frequency, so that a lost, torn or repeated record shows.
   constexpr std::size_t RECORDS = 400000;
   std::string input;
-  input.reserve(RECORDS * 68);
+  input.reserve(RECORDS * RECORD_BYTES);
   for (std::size_t n = 0; n < RECORDS; ++n) {
-    input += input_record("3", "1", "2", "1", "0", 'E', std::to_string(n).c_str());
+    input += korv_line({.frequency = right_aligned(std::to_string(n), 10)}) + "\r\n";
   }
   ScratchDirectory complete;
-  write_file(complete.at(INPUT_NAME), input);
-  ASSERT_EQ(run_program(complete).exit_status, 0u);
-  const std::string full_output = read_file(complete.at(OUTPUT_NAME));
-  ASSERT_EQ(full_output.size(), RECORDS * 68);
+  complete.write(INPUT_NAME, input);
+  ASSERT_EQ(run_in(complete).exit_status, 0u);
+  const std::string full_output = complete.read(OUTPUT_NAME);
+  ASSERT_EQ(full_output.size(), RECORDS * RECORD_BYTES);
 
   ASSERT_TRUE(::SetConsoleCtrlHandler(ignore_console_event, TRUE));
   // A run that ends before the event arrives shows nothing: it is tried again.
   for (int attempt = 0; attempt < 3; ++attempt) {
     ScratchDirectory directory;
-    write_file(directory.at(INPUT_NAME), input);
-    const ChildRun child = start_program(directory);
-    while (file_size(directory.at(OUTPUT_NAME)) < 1000 * 68 && child.process != nullptr &&
-           ::WaitForSingleObject(child.process, 1) == WAIT_TIMEOUT) {
-    }
-    const BOOL sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-    const DWORD send_error = ::GetLastError();
-    const RunResult run = wait_for_program(child);
+    directory.write(INPUT_NAME, input);
+    const std::string output_path = directory.file(OUTPUT_NAME);
+    BOOL sent = FALSE;
+    DWORD send_error = 0;
+    RunOptions options;
+    options.while_running = [&](ChildProcess child) {
+      while (file_size(output_path) < static_cast<long long>(1000 * RECORD_BYTES) &&
+             ::WaitForSingleObject(child, 1) == WAIT_TIMEOUT) {
+      }
+      sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+      send_error = ::GetLastError();
+    };
+    const RunResult run = run_in(directory, options);
     ASSERT_TRUE(sent) << "GenerateConsoleCtrlEvent failed with " << send_error;
-    const std::string output = read_file(directory.at(OUTPUT_NAME));
+    const std::string output = directory.read(OUTPUT_NAME);
     if (run.exit_status == 0 && output == full_output) continue;
     ::SetConsoleCtrlHandler(ignore_console_event, FALSE);
     EXPECT_EQ(run.exit_status, 0xC000013Au);
-    EXPECT_EQ(run.error_stream, "korv2dunta: error (200): program aborting due to control-C event\r\n");
-    EXPECT_EQ(output.size() % 68, 0u) << output.size();
-    EXPECT_GE(output.size(), 1000u * 68);
+    EXPECT_EQ(run.error_output, "korv2dunta: error (200): program aborting due to control-C event\r\n");
+    EXPECT_EQ(output.size() % RECORD_BYTES, 0u) << output.size();
+    EXPECT_GE(output.size(), 1000u * RECORD_BYTES);
     EXPECT_LT(output.size(), full_output.size());
     EXPECT_TRUE(output == full_output.substr(0, output.size())) << "not the leading records of a full run";
     return;
@@ -509,3 +361,4 @@ TEST(WindowsFaultDeathTest, OtherExceptionKeepsItsCode) {
 }
 
 }  // namespace
+}  // namespace e2e

@@ -1,7 +1,8 @@
-// Files for every test that touches the file system: a scratch directory that cleans up after
-// itself, and whole-file reads.
+// Files for every test that touches the file system: the program's two file names, a scratch
+// directory that cleans up after itself, whole-file reads and file sizes.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -14,6 +15,10 @@
 
 namespace test_support {
 
+/// The program's two files, by the names it opens them under in its current directory.
+inline const std::string INPUT_NAME = "KORV-data-E-sept08.txt";
+inline const std::string OUTPUT_NAME = "out-DUNTA-E-sept08.txt";
+
 /// The bytes of a file, or nothing when it cannot be read.
 inline std::optional<std::string> read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -21,6 +26,13 @@ inline std::optional<std::string> read_bytes(const std::string& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+/// Size of a regular file in bytes, or -1 when there is none at `path`.
+inline long long file_size(const std::string& path) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  return error ? -1 : static_cast<long long>(size);
 }
 
 /// A fresh directory under the system's temporary directory, removed with everything in it

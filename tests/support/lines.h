@@ -43,9 +43,9 @@ struct KorvFields {
   std::string frequency = " 12.345678";  ///< columns 57-66
 };
 
-/// The 66 columns of an input line (no line end); the columns no field names are blank.
-inline std::string korv_line(const KorvFields& fields) {
-  std::string line(66, ' ');
+/// The 66 columns of an input line (no line end); the columns no field names hold `filler`.
+inline std::string korv_line(const KorvFields& fields = {}, char filler = ' ') {
+  std::string line(66, filler);
   place(line, 7, 2, fields.first_a);
   place(line, 12, 3, fields.first_b);
   place(line, 16, 2, fields.second_a);
@@ -89,6 +89,14 @@ inline std::string dunta_record(const DuntaFields& fields) {
   place(record, 50, 1, "1");
   place(record, 54, 4, "1005");
   return record + "\r\n";
+}
+
+/// The worked E example as an input line ending in CR LF.
+inline std::string example_line() { return korv_line() + "\r\n"; }
+
+/// The record of `example_line`: 12345.678 at five decimals, next labels 4 and 3, blank signs.
+inline std::string example_record() {
+  return dunta_record({.frequency = " 12345.67800", .first = {3, 1}, .second = {2, 1}});
 }
 
 }  // namespace test_support

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +15,13 @@ namespace test_support {
 /// Source, each left-aligned in 19, 10, 19, 12 and 19 columns.
 inline const std::string TRACEBACK_HEADER =
     "Image              PC        Routine            Line        Source             \n";
+
+/// The program's own module in the 17 columns a traceback row gives it.
+#ifdef _WIN32
+inline const std::string PROGRAM_MODULE_COLUMNS = "korv2dunta.exe   ";
+#else
+inline const std::string PROGRAM_MODULE_COLUMNS = "korv2dunta       ";
+#endif
 
 /// Most rows a traceback shows.
 inline constexpr std::size_t MAX_TRACEBACK_ROWS = 20;
@@ -28,9 +34,6 @@ inline std::string severe_line(int number, std::string_view text, int unit, cons
   return "korv2dunta: severe (" + std::to_string(number) + "): " + std::string(text) + ", unit " +
          std::to_string(unit) + ", file " + file + "\r\n";
 }
-
-/// The line the program prints for an operating-system error before the diagnostic.
-inline std::string system_error_line(int error) { return std::string("korv2dunta: ") + std::strerror(error) + "\r\n"; }
 
 /// True for one traceback row: the module in 17 columns, two blanks, the PC in 8 or more
 /// upper-case hexadecimal digits, two blanks, the routine in 17 columns, two blanks, the line
@@ -76,7 +79,7 @@ inline void expect_severe_report(const std::string& error_output, const std::str
   for (std::size_t i = 1; i < lines.size(); ++i) {
     EXPECT_TRUE(is_traceback_row(lines[i])) << "row " << i << ": \"" << lines[i] << "\"";
   }
-  EXPECT_EQ(lines[1].substr(0, 17), "korv2dunta       ") << "innermost row: " << lines[1];
+  EXPECT_EQ(lines[1].substr(0, 17), PROGRAM_MODULE_COLUMNS) << "innermost row: " << lines[1];
 }
 
 }  // namespace test_support
