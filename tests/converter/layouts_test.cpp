@@ -1,6 +1,12 @@
 // The KORV input layout and the DUNTA output layout through read_input_record and
 // write_output_record on real files in a scratch directory: which columns feed which value,
-// what a short, comma-bearing or bad line reads as, and the exact 68 bytes of every record.
+// what a short or comma-bearing line reads as, and the exact 68 bytes of every record.
+//
+// Two scenarios here have their home in the golden cases of e2e/conversion_test.cpp: a line
+// holding only control-Z (here: the layout reads it as end of file whatever its line end, and
+// the driver stops at one ending in CR LF) and the cut of a longer earlier output (here: the
+// file is cut at the first write, before the second). A bad field's diagnostic and values too
+// wide for their columns are tested there only.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,7 +21,6 @@
 #include "tests/support/files.h"
 #include "tests/support/lines.h"
 #include "tests/support/scratch_directory.h"
-#include "tests/support/traceback_text.h"
 
 namespace converter {
 namespace {
@@ -25,7 +30,6 @@ using test_support::INPUT_NAME;
 using test_support::korv_line;
 using test_support::OUTPUT_NAME;
 using test_support::place;
-using test_support::severe_line;
 
 constexpr records::StatementBranches ERROR_BRANCH{.error_branch = true};
 
@@ -39,7 +43,6 @@ class LayoutTest : public test_support::ScratchDirectoryTest {
                                     ERROR_BRANCH),
               0);
   }
-  std::string input_path() const { return scratch_.file(INPUT_NAME); }
   static void connect_output() {
     ASSERT_EQ(records::connect_unit({OUTPUT_UNIT, OUTPUT_NAME, records::BlankMode::null, records::FileStatus::unknown},
                                     ERROR_BRANCH),
@@ -50,7 +53,6 @@ class LayoutTest : public test_support::ScratchDirectoryTest {
 // ---- the input layout ----------------------------------------------------------------------
 
 using InputLayout = LayoutTest;
-using InputLayoutDeathTest = LayoutTest;
 
 TEST_F(InputLayout, ExampleRecord) {
   connect_input(korv_line() + "\r\n");
@@ -235,47 +237,6 @@ TEST_F(InputLayout, CommaInTheFrequencyEndsIt) {
   EXPECT_EQ(record.freq, 1e-7);
 }
 
-TEST_F(InputLayoutDeathTest, BadNumericFieldEndsTheRunNamingRecordAndColumns) {
-  KORV_SKIP_DEATH_TEST_ON_WINDOWS();
-  struct Case {
-    std::size_t column;
-    std::size_t width;
-    const char* text;  // the whole field
-    const char* columns;
-  };
-  const Case cases[] = {
-      {7, 2, "x3", "7-8"},
-      {12, 3, "1x1", "12-14"},
-      {16, 2, " .", "16-17"},
-      {21, 3, "x  ", "21-23"},
-      {27, 1, "x", "27-27"},
-      {57, 10, "  12.x4567", "57-66"},
-      {57, 10, "  1.5E3x  ", "57-66"},
-      {57, 10, " Infinity ", "57-66"},
-      {57, 10, "      -NaN", "57-66"},
-      {57, 10, "    12.3.4", "57-66"},
-      {57, 10, "     1E400", "57-66"},
-      {57, 10, "Infinity  ", "57-66"},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.text);
-    std::string bad = korv_line();
-    place(bad, test.column, test.width, test.text);
-    connect_input(korv_line() + "\r\n" + bad + "\r\n" + korv_line() + "\r\n");
-    const auto read_all = [] {
-      LineRecord record;
-      while (read_input_record(record)) {
-      }
-    };
-    EXPECT_EXIT(read_all(),
-                ::testing::ExitedWithCode(test_support::exit_status_of(records::ConditionCode::input_conversion)),
-                "^" + test_support::escape_regex(severe_line(64, "input conversion error", 55, input_path())) +
-                    test_support::TRACEBACK + "korv2dunta: record 2, columns " + test.columns + ": \"" +
-                    test_support::escape_regex(test.text) + "\"\n$");
-    records::close_all_units();
-  }
-}
-
 // ---- the output layout ---------------------------------------------------------------------
 
 using OutputLayout = LayoutTest;
@@ -353,26 +314,6 @@ TEST_F(OutputLayout, EveryRecordIs68BytesWithBlankGaps) {
   EXPECT_EQ(file.substr(68 + 16, 2), " 1");
 }
 
-TEST_F(OutputLayout, ValuesTooWideAreAsterisksAndNothingIsSaid) {
-  connect_output();
-  LineRecord first = converted_e_record();
-  first.freq = 1000000.0;
-  first.first.a_next = 100;
-  LineRecord second = converted_e_record();
-  second.freq = -100000.0;
-  ::testing::internal::CaptureStderr();
-  write_output_record(first);
-  write_output_record(second);
-  write_output_record(converted_e_record());
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-  std::string first_bytes = example_record();
-  place(first_bytes, 1, 12, "************");
-  place(first_bytes, 28, 2, "**");
-  std::string second_bytes = example_record();
-  place(second_bytes, 1, 12, "************");
-  EXPECT_EQ(scratch_.read(OUTPUT_NAME), first_bytes + second_bytes + example_record());
-}
-
 TEST_F(OutputLayout, FrequencyRoundingToZeroHasNoSign) {
   connect_output();
   for (const double freq : {-0.000004, -0.0, 0.0}) {
@@ -410,27 +351,12 @@ TEST_F(OutputLayout, LongerOldFileIsCutAfterTheFirstRecord) {
 // ---- both layouts in a run -----------------------------------------------------------------
 
 using ConversionRun = LayoutTest;
-using ConversionRunDeathTest = LayoutTest;
 
 TEST_F(ConversionRun, LinesAfterControlZAreNeverReached) {
   scratch_.write(INPUT_NAME, korv_line() + "\r\n\x1a\r\n" + korv_line() + "\r\n");
   convert_line_list();
   const std::string output = scratch_.read(OUTPUT_NAME);
   ASSERT_EQ(output.size(), 68u);
-  EXPECT_EQ(output.substr(0, 12), " 12345.67800");
-}
-
-TEST_F(ConversionRunDeathTest, EarlierRecordsReachTheFileBeforeABadField) {
-  KORV_SKIP_DEATH_TEST_ON_WINDOWS();
-  const std::string line = korv_line() + "\r\n";
-  scratch_.write(INPUT_NAME, line + line + korv_line({.second_b = " x1"}) + "\r\n" + line);
-  EXPECT_EXIT(convert_line_list(),
-              ::testing::ExitedWithCode(test_support::exit_status_of(records::ConditionCode::input_conversion)),
-              "^" + test_support::escape_regex(severe_line(64, "input conversion error", 55, input_path())) +
-                  test_support::TRACEBACK + "korv2dunta: record 3, columns 21-23: \" x1\"\n$");
-  const std::string output = scratch_.read(OUTPUT_NAME);
-  ASSERT_EQ(output.size(), 2u * 68u);
-  EXPECT_EQ(output.substr(0, 68), output.substr(68));
   EXPECT_EQ(output.substr(0, 12), " 12345.67800");
 }
 

@@ -1,6 +1,18 @@
 // End-to-end conversion: the built program run on hand-written line lists (tests/data), on a
 // large generated list checked against an independent model, under a comma-decimal locale, and
 // on inputs whose bad field ends the run with a diagnostic.
+//
+// This file is the home of these scenarios; the tests that repeat one elsewhere (the Windows
+// suite, the converter's layouts, the record layer) say what their copy adds:
+// - nothing to write leaves the output empty: emptied, or created empty when missing (golden
+//   cases empty_input_empties_output, empty_input_creates_output, nothing_kept_empties_output);
+// - an earlier output is cut after this run's first record (existing_output_cut);
+// - a line holding only control-Z ends the input (control_z_ends_input);
+// - a value too wide for its columns is written as asterisks and nothing is said
+//   (overflow_columns);
+// - a bad field ends the run, after the records before it, with the input conversion error and
+//   the line naming its record, columns and bytes (ConversionBadField: each kind of bad text
+//   in every field; the bad_field_* golden cases).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -156,12 +168,21 @@ std::vector<BadFieldCase> bad_field_cases() {
   // Each case changes one field of the worked E example.
   return {
       {"LetterInFirstA", korv_line({.first_a = "1a"}), "columns 7-8: \"1a\""},
+      {"LeadingLetterInFirstA", korv_line({.first_a = "x3"}), "columns 7-8: \"x3\""},
       {"PointInFirstB", korv_line({.first_b = "1.0"}), "columns 12-14: \"1.0\""},
+      {"LetterBetweenDigitsInFirstB", korv_line({.first_b = "1x1"}), "columns 12-14: \"1x1\""},
       {"SecondSignInSecondA", korv_line({.second_a = "+-"}), "columns 16-17: \"+-\""},
+      {"LonePointInSecondA", korv_line({.second_a = " ."}), "columns 16-17: \" .\""},
       {"TrailingMinusInSecondB", korv_line({.second_b = " 3-"}), "columns 21-23: \" 3-\""},
+      {"LetterBeforeBlanksInSecondB", korv_line({.second_b = "x  "}), "columns 21-23: \"x  \""},
+      {"LetterAfterBlankInSecondB", korv_line({.second_b = " x1"}), "columns 21-23: \" x1\""},
       {"UnderscoreInDigit", korv_line({.digit = "_"}), "columns 27-27: \"_\""},
+      {"LetterInDigit", korv_line({.digit = "x"}), "columns 27-27: \"x\""},
       {"CarriageReturnInsideIntegerField", korv_line({.first_a = " \r"}), "columns 7-8: \" \\x0D\""},
       {"BlanksAfterInfinity", korv_line({.frequency = "Infinity  "}), "columns 57-66: \"Infinity  \""},
+      {"BlanksAroundInfinity", korv_line({.frequency = " Infinity "}), "columns 57-66: \" Infinity \""},
+      {"LetterInFraction", korv_line({.frequency = "  12.x4567"}), "columns 57-66: \"  12.x4567\""},
+      {"LetterAfterExponent", korv_line({.frequency = "  1.5E3x  "}), "columns 57-66: \"  1.5E3x  \""},
       {"SignedNaN", korv_line({.frequency = "      -NaN"}), "columns 57-66: \"      -NaN\""},
       {"SecondDecimalPoint", korv_line({.frequency = "    12.3.4"}), "columns 57-66: \"    12.3.4\""},
       {"ValueTooLarge", korv_line({.frequency = "     1E400"}), "columns 57-66: \"     1E400\""},

@@ -3,6 +3,13 @@
 // console events. Every test runs the built program in a scratch directory with real files,
 // FIFOs and signals. How a normal or failed run leaves the output file is in the golden cases
 // of conversion_test.cpp.
+//
+// This file is the home of two scenarios that other tests repeat for what they add:
+// - a read-only output file is never changed, and refused only when the run has a record to
+//   write, as an ordinary user and as root (ReadOnlyOutput);
+// - a severe report is its diagnostic line, the traceback's title line and 1 to 20 rows, and
+//   nothing after them (Connect.MissingInputIsFileNotFoundAndCreatesNothing; the row check
+//   itself in Traceback.RowShapeRecognised).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>

@@ -4,6 +4,13 @@
 // lines, records and severe reports use the same vocabulary as the POSIX suites (run_support.h,
 // tests/support). The death tests at the end run the console and fault handlers inside the test
 // process instead.
+//
+// Scenarios whose home is a POSIX suite are repeated here for what Windows adds: a bad field's
+// diagnostic (home: conversion_test.cpp) for the drive-letter path, the 32-bit status and the
+// rows the frame walk finds; a read-only output (home: foundation_test.cpp) for the read-only
+// attribute, on the input too; the output created empty and cut after the first record (home:
+// the golden cases of tests/data) for the Windows file calls; the traceback's layout (home:
+// foundation_test.cpp) for the rows of the Windows fault handler.
 #include <windows.h>
 
 #include <gtest/gtest.h>
