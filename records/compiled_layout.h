@@ -341,9 +341,9 @@ template <const auto& FIELDS, typename Values>
   if (condition != ConditionCode::success) [[unlikely]] {
     return detail::end_statement(unit_number, unit, condition, branches);
   }
-  // The general statement's area runs to record_capacity - 1 columns, and CR LF must fit
-  // behind the layout's columns in the buffer.
-  if (SPAN + 1 >= unit->record_capacity || SPAN + TERMINATOR_LENGTH > unit->buffer_size) [[unlikely]] {
+  // The record and its CR LF must fit in the buffer. (The general statement grows its area
+  // past record_capacity as a record needs, so the capacity sets no bound here.)
+  if (SPAN + TERMINATOR_LENGTH > unit->buffer_size) [[unlikely]] {
     return from.through_copies([&](std::span<const OutputItem> items) noexcept {
       return write_in_general<FIELDS>(unit_number, *unit, items, branches);
     });

@@ -101,6 +101,22 @@ TEST_F(CompiledLayoutTest, WritesAsTheGeneralWalk) {
   EXPECT_EQ(scratch_.read("a.txt").size(), 3000u * (2 + 3 + 1 + 10 + 2 + 1 + 3 + 12 + 2));
 }
 
+TEST_F(CompiledLayoutTest, UnitRefusedAsByTheGeneralStatement) {
+  // Units never connected: both statements refuse them before any column.
+  constexpr std::int32_t UNFORMATTED_UNIT_STATUS = 257;
+  ReadResult compiled{};
+  std::span<char> text_area(compiled.text, 2);
+  EXPECT_EQ(read_compiled_values<FIELDS>(IN, ERROR_BRANCH, compiled.first, compiled.second, text_area, compiled.third,
+                                         compiled.fourth),
+            UNFORMATTED_UNIT_STATUS);
+  const OutputItem items[] = {OutputItem::of(1), OutputItem::of(2.0), OutputItem::of("ab", 2), OutputItem::of(3),
+                              OutputItem::of(4.0)};
+  EXPECT_EQ(read_record(IN + 100, RecordLayout(FIELDS), {}, ERROR_BRANCH), UNFORMATTED_UNIT_STATUS);
+  EXPECT_EQ(write_compiled_values<FIELDS>(OUT, ERROR_BRANCH, 1, 2.0, std::string_view("ab"), 3, 4.0),
+            write_record(OUT + 100, RecordLayout(FIELDS), items, ERROR_BRANCH));
+  EXPECT_EQ(write_record(OUT + 200, RecordLayout(FIELDS), items, ERROR_BRANCH), UNFORMATTED_UNIT_STATUS);
+}
+
 TEST(CompiledVariables, GeneralStatementWorksOnCopies) {
   // What the general statement fills goes back to the variables; a field it leaves alone keeps
   // its value; bytes of a span are filled in place.

@@ -296,12 +296,12 @@ TEST_F(UnitsTest, RunEndClosesInTableOrder) {
   for (const std::int32_t number : {55, 58, 100, 621, 1000}) handles.push_back(find_unit(number)->handle);
   closed_handles.clear();
   platform::file_calls().close = record_close;
-  close_all_units();
+  EXPECT_EQ(finish_run(), 0);
   EXPECT_EQ(closed_handles, handles);
   EXPECT_EQ(find_unit(55), nullptr);
   EXPECT_EQ(find_unit(621), nullptr);
   closed_handles.clear();
-  close_all_units();  // only the first call in a run closes anything
+  EXPECT_EQ(finish_run(), 0);  // only the first run end closes anything
   EXPECT_TRUE(closed_handles.empty());
 }
 
