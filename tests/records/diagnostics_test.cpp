@@ -1,4 +1,7 @@
 // Catalog lookup, the diagnostic line, the traceback layout and the routing of conditions.
+//
+// The traceback as a user sees it has its home in tests/e2e/foundation_test.cpp; the layout
+// test here adds what a run cannot reach: a full 20-row traceback and the row widths.
 #include <gtest/gtest.h>
 
 #include <signal.h>

@@ -2,6 +2,10 @@
 // a last line without line end), refills at every byte boundary, long lines and buffer
 // doubling, a FIFO fed in small pieces, the layout walk with skips, short records and commas,
 // and the read conditions with their diagnostics.
+//
+// Control-Z ending the input and a bad field's diagnostic line have their home in
+// tests/e2e/conversion_test.cpp; the copies here pin the reader's own part: the framing at
+// every refill boundary, and the columns and bytes the context line is made of.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -1,6 +1,10 @@
 // The file layer: connecting (paths, creation, the read-only retry, the error table), one
 // write per record with the cut after the first, and closing in table order. Platform
 // failures are injected through the file-call table.
+//
+// Emptying an unwritten output and cutting an earlier one have their homes in
+// tests/e2e/conversion_test.cpp; the copies here add what only the seam shows: failed cuts
+// and truncations, and that no file is touched before its first record.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>

@@ -1,6 +1,10 @@
 // The record writer through write_record on real files: blanks in skipped columns, the record
 // ending at its last value with CR LF, one platform write per record, values that do not fit,
 // bytes copied as they are, the record area growing for long records, and the write conditions.
+//
+// Asterisks for a value too wide, the cut of an earlier output and a read-only output have
+// their homes in the end-to-end tests (conversion_test.cpp, foundation_test.cpp); the copies
+// here pin the writer's own part: one write per record, and the quiet result a branch takes.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
