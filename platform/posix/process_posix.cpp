@@ -143,22 +143,29 @@ FaultRegisters fault_registers(const void* context) noexcept {
 #endif
 }
 
-/// Signal-safe: sorts the fault, walks the stack from the faulting frame, hands both on.
-void on_fault_signal(int signal_number, siginfo_t* info, void* context) noexcept {
-  FaultKind kind = FaultKind::other;
-  const FaultRegisters registers = fault_registers(context);
-  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+}  // namespace
+
+FaultKind sort_fault(int signal_number, int code, std::uintptr_t address, std::uintptr_t sp, std::uintptr_t low,
+                     std::uintptr_t high) noexcept {
   if (signal_number == SIGSEGV || signal_number == SIGBUS) {
     // A stack overflow faults on the guard page right below the stack pointer.
     constexpr std::uintptr_t REACH = 65536;
-    const bool at_stack_pointer = registers.sp != 0
-                                      ? address + REACH >= registers.sp && address < registers.sp + REACH
-                                      : stack_low != 0 && address + REACH >= stack_low && address < stack_high;
-    kind = at_stack_pointer ? FaultKind::stack_overflow : FaultKind::access_violation;
-    if (signal_number == SIGBUS && !at_stack_pointer) kind = FaultKind::other;
-  } else if (signal_number == SIGFPE && info->si_code == FPE_INTDIV) {
-    kind = FaultKind::integer_divide;
+    const bool at_stack_pointer =
+        sp != 0 ? address + REACH >= sp && address < sp + REACH : low != 0 && address + REACH >= low && address < high;
+    if (at_stack_pointer) return FaultKind::stack_overflow;
+    return signal_number == SIGSEGV ? FaultKind::access_violation : FaultKind::other;
   }
+  if (signal_number == SIGFPE && code == FPE_INTDIV) return FaultKind::integer_divide;
+  return FaultKind::other;
+}
+
+namespace {
+
+/// Signal-safe: sorts the fault, walks the stack from the faulting frame, hands both on.
+void on_fault_signal(int signal_number, siginfo_t* info, void* context) noexcept {
+  const FaultRegisters registers = fault_registers(context);
+  const FaultKind kind = sort_fault(signal_number, info->si_code, reinterpret_cast<std::uintptr_t>(info->si_addr),
+                                    registers.sp, stack_low, stack_high);
 
   void* frames[MAX_FRAMES + 8];
   std::size_t count = walk_stack(frames, MAX_FRAMES + 8, 0);

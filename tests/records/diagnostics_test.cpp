@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix/posix_internal.h"
 #include "records/catalog.h"
 #include "records/diagnostics.h"
 #include "records/text_format.h"
@@ -227,6 +228,24 @@ volatile int zero_divisor = 0;
 int* volatile null_pointer = nullptr;
 
 // Faults take the sanitizers' own handlers in their builds, so these run in plain builds only.
+TEST(FaultSorting, StackOverflowIsAFaultWithin64KiBOfTheStack) {
+  using platform::FaultKind;
+  using platform::sort_fault;
+  constexpr std::uintptr_t SP = 0x40000000;
+  EXPECT_EQ(sort_fault(SIGSEGV, 0, SP - 65536, SP, 0, 0), FaultKind::stack_overflow);
+  EXPECT_EQ(sort_fault(SIGSEGV, 0, SP - 65537, SP, 0, 0), FaultKind::access_violation);
+  EXPECT_EQ(sort_fault(SIGSEGV, 0, SP + 65535, SP, 0, 0), FaultKind::stack_overflow);
+  EXPECT_EQ(sort_fault(SIGBUS, 0, SP + 65536, SP, 0, 0), FaultKind::other);
+  // Without the registers, the stack's bounds serve; without those, nothing is an overflow.
+  constexpr std::uintptr_t LOW = 0x30000000;
+  EXPECT_EQ(sort_fault(SIGSEGV, 0, LOW - 65536, 0, LOW, SP), FaultKind::stack_overflow);
+  EXPECT_EQ(sort_fault(SIGSEGV, 0, LOW - 65537, 0, LOW, SP), FaultKind::access_violation);
+  EXPECT_EQ(sort_fault(SIGSEGV, 0, SP, 0, LOW, SP), FaultKind::access_violation);
+  EXPECT_EQ(sort_fault(SIGSEGV, 0, LOW, 0, 0, 0), FaultKind::access_violation);
+  EXPECT_EQ(sort_fault(SIGFPE, FPE_INTDIV, 0, SP, 0, 0), FaultKind::integer_divide);
+  EXPECT_EQ(sort_fault(SIGFPE, FPE_FLTDIV, 0, SP, 0, 0), FaultKind::other);
+}
+
 TEST(ProcessorFaultDeathTest, StackOverflow) {
   if (SANITIZED) GTEST_SKIP() << "the address sanitizer handles stack overflows itself";
   EXPECT_EXIT(
