@@ -216,18 +216,20 @@ void bm_take_record(benchmark::State& state) {
 
 double parse_frequency(const char* text) {
   double value = 0.0;
-  if (records::parse_fixed_plain<FREQ_WIDTH>(text, 7, value)) return value;
+  if (records::parse_fixed_constant_width<FREQ_WIDTH>(text, 7, value)) return value;
   return records::parse_fixed_in_full(std::string_view(text, FREQ_WIDTH), 7, true).value;
 }
 
 template <std::size_t W, std::size_t D>
 void render_fixed_field(double value, char* columns) {
-  if (!records::render_fixed_plain<W, D>(value, columns)) (void)records::render_fixed_in_full(value, W, D, columns);
+  if (!records::render_fixed_constant_width<W, D>(value, columns))
+    (void)records::render_fixed_in_full(value, W, D, columns);
 }
 
 template <std::size_t W>
 void render_integer_field(std::int32_t value, char* columns) {
-  if (!records::render_integer_plain<W>(value, columns)) (void)records::render_integer_in_full(value, W, columns);
+  if (!records::render_integer_constant_width<W>(value, columns))
+    (void)records::render_integer_in_full(value, W, columns);
 }
 
 void bm_parse_fixed(benchmark::State& state) {

@@ -20,7 +20,7 @@ inline constexpr std::int32_t TRAILER_FLAG = 1;
 inline constexpr std::int32_t TRAILER_CODE = 1005;
 inline constexpr char TRAILER_TEXT[6] = {' ', ' ', ' ', ' ', ' ', ' '};
 
-namespace rules_detail {
+namespace detail {
 
 /// 32-bit two's-complement sum without undefined behaviour on wrap.
 inline std::int32_t wrapping_add(std::int32_t x, std::int32_t y) noexcept {
@@ -49,12 +49,12 @@ inline char parity_sign(const StateLabels& state) noexcept {
   return choose(past_d <= 1, '+' + 2 * flipped, static_cast<unsigned char>(kept));
 }
 
-}  // namespace rules_detail
+}  // namespace detail
 
 /// Decides keep (true) or discard; on keep, scales the frequency and fills the derived fields.
 /// A discarded record is left as it was.
 inline bool apply_conversion_rules(LineRecord& record) noexcept {
-  using rules_detail::wrapping_add;
+  using detail::wrapping_add;
   // Exact comparison: the placeholder is written as -900.00000 and reads back exactly. Neither
   // less nor greater is the placeholder itself or a NaN, in one unordered comparison.
   if (!std::islessgreater(record.freq, FREQ_PLACEHOLDER)) return false;
@@ -70,10 +70,10 @@ inline bool apply_conversion_rules(LineRecord& record) noexcept {
   record.trailer_code = TRAILER_CODE;
   // The A-branch signs are worked out for either branch, and the E branch's blanks chosen
   // over them: A and E lines come in no order a branch could learn.
-  const char first_sign = rules_detail::parity_sign(record.first);
-  const char second_sign = rules_detail::parity_sign(record.second);
-  record.first.sign = rules_detail::choose(a_branch, static_cast<unsigned char>(first_sign), ' ');
-  record.second.sign = rules_detail::choose(a_branch, static_cast<unsigned char>(second_sign), ' ');
+  const char first_sign = detail::parity_sign(record.first);
+  const char second_sign = detail::parity_sign(record.second);
+  record.first.sign = detail::choose(a_branch, static_cast<unsigned char>(first_sign), ' ');
+  record.second.sign = detail::choose(a_branch, static_cast<unsigned char>(second_sign), ' ');
   // Byte by byte: the compiler then sees the constant bytes and writes them straight into the
   // output columns, where a block copy would go through the record in memory.
   for (std::size_t i = 0; i < sizeof record.trailer_text; ++i) record.trailer_text[i] = TRAILER_TEXT[i];

@@ -193,7 +193,7 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
       if constexpr (FIELD.kind == FieldKind::integer) {
         std::int32_t& target = to.template integer<ITEM>();
         if constexpr (FIELD.width <= 9) {
-          if (!parse_integer_plain<FIELD.width>(text.data(), target)) [[unlikely]]
+          if (!parse_integer_constant_width<FIELD.width>(text.data(), target)) [[unlikely]]
             return false;
         } else {
           const IntegerParse parsed = parse_integer_in_full(text, true);
@@ -203,7 +203,7 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
       } else if constexpr (FIELD.kind == FieldKind::real) {
         double& target = to.template real<ITEM>();
         if constexpr (FIELD.width <= 16) {
-          if (!parse_fixed_plain<FIELD.width>(text.data(), FIELD.decimals, target)) [[unlikely]]
+          if (!parse_fixed_constant_width<FIELD.width>(text.data(), FIELD.decimals, target)) [[unlikely]]
             return false;
         } else {
           const FixedParse parsed = parse_fixed_in_full(text, FIELD.decimals, true);
@@ -236,14 +236,14 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
       if constexpr (FIELD.kind == FieldKind::integer) {
         const std::int32_t value = from.template integer<ITEM>();
         bool done = false;
-        if constexpr (FIELD.width <= 9) done = render_integer_plain<FIELD.width>(value, columns);
+        if constexpr (FIELD.width <= 9) done = render_integer_constant_width<FIELD.width>(value, columns);
         if (!done) [[unlikely]]
           overflowed |= render_integer_in_full(value, FIELD.width, columns) == FieldOutcome::overflow;
       } else if constexpr (FIELD.kind == FieldKind::real) {
         const double value = from.template real<ITEM>();
         bool done = false;
         if constexpr (FIELD.width <= 20 && FIELD.decimals <= 9 && FIELD.decimals + 2 <= FIELD.width) {
-          done = render_fixed_plain<FIELD.width, FIELD.decimals>(value, columns);
+          done = render_fixed_constant_width<FIELD.width, FIELD.decimals>(value, columns);
         }
         if (!done) [[unlikely]]
           overflowed |= render_fixed_in_full(value, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;

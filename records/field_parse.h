@@ -1,20 +1,17 @@
 // Pure conversions of one fixed-column input field: integer, fixed-point real and characters.
 // Each works on exactly the bytes it is given, never allocates, and never consults the locale.
 //
-// Each numeric rule has two forms, and only two:
+// Each numeric rule has two forms, and only two (kept equal by field_constant_width_test and the
+// parse_integer and parse_fixed fuzz targets):
 //
-//   form                       | takes                              | called by               | kept equal by
-//   ---------------------------+------------------------------------+-------------------------+---------------------
-//   parse_integer_in_full      | any field, any width, both blank   | the reader's layout     | (the rule itself)
-//                              | modes                              | walk; compiled, W > 9   |
-//   parse_integer_plain<W>     | W <= 9, blanks ignored: blanks,    | compiled layouts        | field_plain_test,
-//                              | a sign, digits, a digit last;      | (compiled_layout.h)     | parse_integer_fuzz
-//                              | false otherwise                    |                         |
-//   parse_fixed_in_full        | any field, any width, both blank   | the reader's layout     | (the rule itself)
-//                              | modes, exponents, Infinity, NaN    | walk; compiled, W > 16  |
-//   parse_fixed_plain<W>       | W <= 16, blanks ignored: blanks,   | compiled layouts        | field_plain_test,
-//                              | a sign, digits, one point, none    |                         | parse_fixed_fuzz
-//                              | in the first W - 8 columns         |                         |
+//   parse_integer_in_full             any field, any width, both blank modes; the reader's layout
+//                                     walk, and compiled layouts for W > 9
+//   parse_integer_constant_width<W>   W <= 9, blanks ignored: blanks, a sign, digits, a digit
+//                                     last; false otherwise; compiled layouts (compiled_layout.h)
+//   parse_fixed_in_full               any field, any width, both blank modes, exponents, Infinity,
+//                                     NaN; the reader's layout walk, and compiled layouts for W > 16
+//   parse_fixed_constant_width<W>     W <= 16, blanks ignored: blanks, a sign, digits, one point,
+//                                     none in the first W - 8 columns; compiled layouts
 //
 // Both real forms end in exact_decimal when the digits allow it.
 #pragma once
@@ -92,9 +89,9 @@ inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  
   return negative && mantissa != 0 ? -magnitude : magnitude;  // a zero mantissa gives +0.0 as it is
 }
 
-namespace plain_detail {
+namespace detail {
 
-/// parse_integer_plain column by column, from the last: the digits, then what stands before them.
+/// parse_integer_constant_width column by column, from the last: the digits, then what stands before them.
 template <std::size_t W>
 [[gnu::always_inline]] constexpr bool integer_by_columns(const char* field, std::int32_t& value) noexcept {
   std::uint32_t magnitude = 0;
@@ -124,17 +121,17 @@ template <std::size_t W>
   return true;
 }
 
-/// What PLAIN_PAIRS holds for a two-column field the plain form declines.
-inline constexpr std::int8_t NOT_PLAIN = -128;
+/// What LABEL_PAIRS holds for a two-column field the constant-width form declines.
+inline constexpr std::int8_t DECLINED = -128;
 
-/// integer_by_columns<2> of every two-byte field (-9 .. 99, or NOT_PLAIN), indexed by the
+/// integer_by_columns<2> of every two-byte field (-9 .. 99, or DECLINED), indexed by the
 /// field's two bytes as one native 16-bit number: one load and one lookup read the commonest
-/// labels, whatever their shape. The plain form takes no field without a digit last, so only
+/// labels, whatever their shape. The constant-width form takes no field without a digit last, so only
 /// those fields are worked out (which keeps the table quick to compile); only their entries,
 /// a few kilobytes, are read in a converted list.
-inline constexpr std::array<std::int8_t, 65536> PLAIN_PAIRS = [] {
+inline constexpr std::array<std::int8_t, 65536> LABEL_PAIRS = [] {
   std::array<std::int8_t, 65536> table{};
-  table.fill(NOT_PLAIN);
+  table.fill(DECLINED);
   for (unsigned first = 0; first < 256; ++first) {
     for (unsigned last = '0'; last <= '9'; ++last) {
       const char field[2] = {static_cast<char>(first), static_cast<char>(last)};
@@ -146,28 +143,28 @@ inline constexpr std::array<std::int8_t, 65536> PLAIN_PAIRS = [] {
   return table;
 }();
 
-/// The entry of PLAIN_PAIRS for the last two of a field's `COLUMNS` columns when the columns
-/// before them are blank; NOT_PLAIN otherwise.
+/// The entry of LABEL_PAIRS for the last two of a field's `COLUMNS` columns when the columns
+/// before them are blank; DECLINED otherwise.
 template <std::size_t COLUMNS>
 [[gnu::always_inline]] inline std::int8_t pair_behind_blanks(const char* field) noexcept {
   static_assert(COLUMNS >= 2);
   bool blanks_first = true;
 #pragma GCC unroll 8
   for (std::size_t k = 0; k + 2 < COLUMNS; ++k) blanks_first = blanks_first && field[k] == ' ';
-  if (!blanks_first) return NOT_PLAIN;
+  if (!blanks_first) return DECLINED;
   std::uint16_t pair = 0;
   std::memcpy(&pair, field + COLUMNS - 2, 2);
-  return PLAIN_PAIRS[pair];
+  return LABEL_PAIRS[pair];
 }
 
-}  // namespace plain_detail
+}  // namespace detail
 
 /// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
 /// leading blanks, an optional sign, then digits only, the last column a digit. A field whose
-/// columns before its last two are blank is looked up in PLAIN_PAIRS; any other is read column
+/// columns before its last two are blank is looked up in LABEL_PAIRS; any other is read column
 /// by column, from the last. False, with `value` untouched, for any other field.
 template <std::size_t W>
-[[gnu::always_inline]] inline bool parse_integer_plain(const char* field, std::int32_t& value) noexcept {
+[[gnu::always_inline]] inline bool parse_integer_constant_width(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
   if constexpr (W == 1) {
     const unsigned digit = static_cast<unsigned char>(field[0]) - unsigned{'0'};
@@ -175,12 +172,12 @@ template <std::size_t W>
     value = static_cast<std::int32_t>(digit);
     return true;
   } else {
-    const std::int8_t looked_up = plain_detail::pair_behind_blanks<W>(field);
-    if (looked_up != plain_detail::NOT_PLAIN) [[likely]] {
+    const std::int8_t looked_up = detail::pair_behind_blanks<W>(field);
+    if (looked_up != detail::DECLINED) [[likely]] {
       value = looked_up;
       return true;
     }
-    return plain_detail::integer_by_columns<W>(field, value);
+    return detail::integer_by_columns<W>(field, value);
   }
 }
 
@@ -214,7 +211,7 @@ template <std::size_t COUNT>
 /// or sign in its first W - 8 columns. Those columns are read byte by byte; the last eight (or
 /// all W, behind blank lanes) as one word. False, with `value` untouched, for any other field.
 template <std::size_t W>
-[[gnu::always_inline]] inline bool parse_fixed_plain(const char* field, int decimals, double& value) noexcept {
+[[gnu::always_inline]] inline bool parse_fixed_constant_width(const char* field, int decimals, double& value) noexcept {
   static_assert(W >= 1 && W <= 16);  // sixteen digits cannot wrap the mantissa
   constexpr std::size_t HEAD = W > 8 ? W - 8 : 0;
   constexpr std::uint64_t LANES = 0x0101010101010101;
@@ -240,8 +237,8 @@ template <std::size_t W>
     return true;
   };
   if constexpr (HEAD >= 2) {
-    const std::int8_t looked_up = plain_detail::pair_behind_blanks<HEAD>(field);
-    if (looked_up != plain_detail::NOT_PLAIN) {
+    const std::int8_t looked_up = detail::pair_behind_blanks<HEAD>(field);
+    if (looked_up != detail::DECLINED) {
       negative = field[HEAD - 2] == '-';  // "-0" looks up as 0
       head_value = static_cast<std::uint64_t>(negative ? -looked_up : looked_up);
       head_blank = false;

@@ -2,19 +2,18 @@
 // integer, fixed-point real or character value and touches no other byte. Pure: no locale, no
 // state, no exceptions.
 //
-// Each numeric rule has two forms, and only two:
+// Each numeric rule has two forms, and only two (kept equal by field_constant_width_test and the
+// render_integer and render_fixed fuzz targets):
 //
-//   form                        | takes                              | called by               | kept equal by
-//   ----------------------------+------------------------------------+-------------------------+--------------------
-//   render_integer_in_full      | any value, any width               | the writer's layout     | (the rule itself)
-//                               |                                    | walk; compiled fallback |
-//   render_integer_plain<W>     | W <= 9 (compiled for W <= 9);      | compiled layouts        | field_plain_test,
-//                               | -99 .. 9999; false otherwise       | (compiled_layout.h)     | render_integer_fuzz
-//   render_fixed_in_full        | any value, width and decimals:     | the writer's layout     | (the rule itself)
-//                               | exact digits of |x| >= 1, the      | walk; compiled fallback |
-//                               | scaled generator below 1           |                         |
-//   render_fixed_plain<W, D>    | W <= 20, D <= 9: 1 <= |x| < 2^52   | compiled layouts        | field_plain_test,
-//                               | that fits; false otherwise         |                         | render_fixed_fuzz
+//   render_integer_in_full              any value, any width; the writer's layout walk, and the
+//                                       compiled layouts' fallback
+//   render_integer_constant_width<W>    W <= 9: -99 .. 9999; false otherwise; compiled layouts
+//                                       (compiled_layout.h)
+//   render_fixed_in_full                any value, width and decimals: exact digits of |x| >= 1,
+//                                       the scaled generator below 1; the writer's layout walk,
+//                                       and the compiled layouts' fallback
+//   render_fixed_constant_width<W, D>   W <= 20, D <= 9: 1 <= |x| < 2^52 that fits; false
+//                                       otherwise; compiled layouts
 #pragma once
 
 #include <array>
@@ -118,7 +117,7 @@ template <std::size_t N, typename Unsigned>
 /// are placed from tables, every value of a two- or three-column label by one copy whatever its
 /// sign or digits. False, with the columns untouched, for others.
 template <std::size_t W>
-[[gnu::always_inline]] inline bool render_integer_plain(std::int32_t value, char* columns) noexcept {
+[[gnu::always_inline]] inline bool render_integer_constant_width(std::int32_t value, char* columns) noexcept {
   const auto small = static_cast<std::uint32_t>(value);  // negative values wrap to large ones
   if constexpr (W == 1) {
     if (small >= 10) return false;
@@ -238,7 +237,7 @@ struct ScaledParts {
 /// exactly as floor plus the bit below it, so the digits are those of render_fixed_in_full. False, with
 /// the columns untouched, for every other value.
 template <std::size_t W, std::size_t D>
-inline bool render_fixed_plain(double value, char* columns) noexcept {
+inline bool render_fixed_constant_width(double value, char* columns) noexcept {
   static_assert(W <= 20 && D <= 9 && D + 2 <= W);
   constexpr int BIAS = 1023;
   constexpr std::size_t INTEGER_COLUMNS = W - D - 1;

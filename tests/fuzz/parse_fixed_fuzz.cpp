@@ -1,7 +1,7 @@
 // Real fields of any text, width and number of implied decimals. Every field: a failure
 // reads as 0.0 and no byte past the field is read. A plain decimal (blanks, a sign, digits
 // and at most one point) must agree bit for bit with strtod of the same number written out
-// in full, cut to the 27 significant digits the field rules keep. The unrolled form for a
+// in full, cut to the 27 significant digits the field rules keep. The constant-width form for a
 // constant width agrees wherever it takes the field.
 // Input: byte 0 chooses the blank rule (bit 0), byte 1 the implied decimals; the rest is the field.
 #include <cmath>
@@ -78,11 +78,13 @@ Plain plain_decimal(std::string_view field, int decimals, bool blanks_ignored) {
   return result;
 }
 
-/// parse_fixed_plain for the field's width (1 to 16 columns): whether it took the field.
+/// parse_fixed_constant_width for the field's width (1 to 16 columns): whether it took the field.
 template <std::size_t... W>
-bool plain_taken(std::string_view field, int decimals, double& value, std::index_sequence<W...>) {
+bool constant_width_taken(std::string_view field, int decimals, double& value, std::index_sequence<W...>) {
   bool taken = false;
-  ((field.size() == W + 1 ? (taken = records::parse_fixed_plain<W + 1>(field.data(), decimals, value)) : false), ...);
+  ((field.size() == W + 1 ? (taken = records::parse_fixed_constant_width<W + 1>(field.data(), decimals, value))
+                          : false),
+   ...);
   return taken;
 }
 
@@ -106,13 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const records::FixedParse got = records::parse_fixed_in_full(text, decimals, blanks_ignored);
   KORV_FUZZ_CHECK(got.error_offset <= width, "error offset inside the field");
-  // The unrolled form of a constant field, wherever it takes one, agrees bit for bit.
-  double plain_value = -1.0;
-  if (blanks_ignored && plain_taken(text, decimals, plain_value, std::make_index_sequence<16>())) {
-    KORV_FUZZ_CHECK(got.status == records::ParseStatus::ok, "a field the unrolled form takes parses");
-    KORV_FUZZ_CHECK(bits_of(plain_value) == bits_of(got.value), "the unrolled form agrees with parse_fixed_in_full");
+  // The constant-width form of a constant field, wherever it takes one, agrees bit for bit.
+  double constant_width_value = -1.0;
+  if (blanks_ignored && constant_width_taken(text, decimals, constant_width_value, std::make_index_sequence<16>())) {
+    KORV_FUZZ_CHECK(got.status == records::ParseStatus::ok, "a field the constant-width form takes parses");
+    KORV_FUZZ_CHECK(bits_of(constant_width_value) == bits_of(got.value),
+                    "the constant-width form agrees with parse_fixed_in_full");
   } else {
-    KORV_FUZZ_CHECK(plain_value == -1.0, "a field the unrolled form declines is left alone");
+    KORV_FUZZ_CHECK(constant_width_value == -1.0, "a field the constant-width form declines is left alone");
   }
   if (got.status != records::ParseStatus::ok) KORV_FUZZ_CHECK(got.value == 0.0, "a failed field reads as 0.0");
 

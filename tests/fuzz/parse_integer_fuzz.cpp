@@ -59,11 +59,11 @@ Expected reference(std::string_view field, bool blanks_ignored) {
   return result;
 }
 
-/// parse_integer_plain for the field's width (1 to 9 columns): whether it took the field.
+/// parse_integer_constant_width for the field's width (1 to 9 columns): whether it took the field.
 template <std::size_t... W>
-bool plain_taken(std::string_view field, std::int32_t& value, std::index_sequence<W...>) {
+bool constant_width_taken(std::string_view field, std::int32_t& value, std::index_sequence<W...>) {
   bool taken = false;
-  ((field.size() == W + 1 ? (taken = records::parse_integer_plain<W + 1>(field.data(), value)) : false), ...);
+  ((field.size() == W + 1 ? (taken = records::parse_integer_constant_width<W + 1>(field.data(), value)) : false), ...);
   return taken;
 }
 
@@ -82,13 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Expected want = reference(text, blanks_ignored);
 
   KORV_FUZZ_CHECK(got.error_offset <= width, "error offset inside the field");
-  // The unrolled form of a constant field, wherever it takes one, agrees.
-  std::int32_t plain_value = 0x5EED;
-  if (blanks_ignored && plain_taken(text, plain_value, std::make_index_sequence<9>())) {
-    KORV_FUZZ_CHECK(got.status == records::ParseStatus::ok, "a field the unrolled form takes parses");
-    KORV_FUZZ_CHECK(plain_value == got.value, "the unrolled form agrees with parse_integer_in_full");
+  // The constant-width form of a constant field, wherever it takes one, agrees.
+  std::int32_t constant_width_value = 0x5EED;
+  if (blanks_ignored && constant_width_taken(text, constant_width_value, std::make_index_sequence<9>())) {
+    KORV_FUZZ_CHECK(got.status == records::ParseStatus::ok, "a field the constant-width form takes parses");
+    KORV_FUZZ_CHECK(constant_width_value == got.value, "the constant-width form agrees with parse_integer_in_full");
   } else {
-    KORV_FUZZ_CHECK(plain_value == 0x5EED, "a field the unrolled form declines is left alone");
+    KORV_FUZZ_CHECK(constant_width_value == 0x5EED, "a field the constant-width form declines is left alone");
   }
   if (got.status != records::ParseStatus::ok) KORV_FUZZ_CHECK(got.value == 0, "a failed field reads as 0");
   if (!want.bad_byte && !want.too_large) {

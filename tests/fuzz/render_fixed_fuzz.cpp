@@ -82,22 +82,22 @@ Rendering expected_rendering(double value, std::size_t width, int decimals) {
   return result;
 }
 
-/// Widths and decimals with an unrolled form under test: the converter's own and a spread
+/// Widths and decimals with an constant-width form under test: the converter's own and a spread
 /// around the limits of the form (integer parts of one to ten columns, no decimals, nine).
 template <std::size_t W, std::size_t D>
 struct Shape {};
-using PlainShapes = std::tuple<Shape<12, 5>, Shape<10, 7>, Shape<8, 0>, Shape<20, 9>, Shape<5, 3>, Shape<16, 8>,
-                               Shape<9, 1>, Shape<2, 0>, Shape<18, 7>>;
+using ConstantWidthShapes = std::tuple<Shape<12, 5>, Shape<10, 7>, Shape<8, 0>, Shape<20, 9>, Shape<5, 3>, Shape<16, 8>,
+                                       Shape<9, 1>, Shape<2, 0>, Shape<18, 7>>;
 
-/// render_fixed_plain when the field's width and decimals are one of PlainShapes: whether it wrote.
+/// render_fixed_constant_width when the field's width and decimals are one of ConstantWidthShapes: whether it wrote.
 template <std::size_t... I>
-bool plain_written(double value, std::size_t width, int decimals, char* columns, std::index_sequence<I...>) {
+bool constant_width_written(double value, std::size_t width, int decimals, char* columns, std::index_sequence<I...>) {
   bool written = false;
   const auto try_shape = []<std::size_t W, std::size_t D>(Shape<W, D>, double x, std::size_t w, int d, char* out,
                                                           bool& wrote) {
-    if (w == W && d == static_cast<int>(D)) wrote = records::render_fixed_plain<W, D>(x, out);
+    if (w == W && d == static_cast<int>(D)) wrote = records::render_fixed_constant_width<W, D>(x, out);
   };
-  (try_shape(std::tuple_element_t<I, PlainShapes>{}, value, width, decimals, columns, written), ...);
+  (try_shape(std::tuple_element_t<I, ConstantWidthShapes>{}, value, width, decimals, columns, written), ...);
   return written;
 }
 
@@ -121,13 +121,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string field = area.substr(GUARD, width);
   KORV_FUZZ_CHECK(field.find(UNWRITTEN) == std::string::npos, "every column of the field is written");
-  // The unrolled form for a constant field writes the same columns, or none.
-  std::string plain_area(GUARD + width + GUARD, CANARY);
-  if (plain_written(value, width, decimals, plain_area.data() + GUARD,
-                    std::make_index_sequence<std::tuple_size_v<PlainShapes>>())) {
-    KORV_FUZZ_CHECK(plain_area == area.substr(0, GUARD) + field + area.substr(GUARD + width), "unrolled form agrees");
+  // The constant-width form for a constant field writes the same columns, or none.
+  std::string constant_width_area(GUARD + width + GUARD, CANARY);
+  if (constant_width_written(value, width, decimals, constant_width_area.data() + GUARD,
+                             std::make_index_sequence<std::tuple_size_v<ConstantWidthShapes>>())) {
+    KORV_FUZZ_CHECK(constant_width_area == area.substr(0, GUARD) + field + area.substr(GUARD + width),
+                    "constant-width form agrees");
   } else {
-    KORV_FUZZ_CHECK(plain_area == std::string(GUARD + width + GUARD, CANARY), "a declined value writes nothing");
+    KORV_FUZZ_CHECK(constant_width_area == std::string(GUARD + width + GUARD, CANARY),
+                    "a declined value writes nothing");
   }
   const std::string stars(width, '*');
   KORV_FUZZ_CHECK((outcome == records::FieldOutcome::overflow) == (field == stars), "asterisks mean overflow");

@@ -1,6 +1,6 @@
 // Integer fields of any value and width: exactly w columns change, and they hold the value
 // right-aligned, or w asterisks exactly when its digits and sign need more than w columns.
-// The unrolled form for a constant width writes the same columns, or none.
+// The constant-width form for a constant width writes the same columns, or none.
 // Input: bytes 0-3 the value (little-endian), byte 4 the width (1 to 16).
 #include <charconv>
 #include <cstddef>
@@ -20,11 +20,11 @@ constexpr char CANARY = '\x5A';
 /// Written into the field first, so a column the renderer skips stands out.
 constexpr char UNWRITTEN = '\x01';
 
-/// render_integer_plain for the width (1 to 9 columns): whether it wrote the field.
+/// render_integer_constant_width for the width (1 to 9 columns): whether it wrote the field.
 template <std::size_t... W>
-bool plain_written(std::int32_t value, std::size_t width, char* columns, std::index_sequence<W...>) {
+bool constant_width_written(std::int32_t value, std::size_t width, char* columns, std::index_sequence<W...>) {
   bool written = false;
-  ((width == W + 1 ? (written = records::render_integer_plain<W + 1>(value, columns)) : false), ...);
+  ((width == W + 1 ? (written = records::render_integer_constant_width<W + 1>(value, columns)) : false), ...);
   return written;
 }
 
@@ -46,12 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KORV_FUZZ_CHECK(area[i] == CANARY && area[GUARD + width + i] == CANARY, "no byte outside the field changes");
   }
   const std::string field = area.substr(GUARD, width);
-  // The unrolled form for a constant width writes the same columns or none.
-  std::string plain_area(GUARD + width + GUARD, CANARY);
-  if (plain_written(value, width, plain_area.data() + GUARD, std::make_index_sequence<9>())) {
-    KORV_FUZZ_CHECK(plain_area == area.substr(0, GUARD) + field + area.substr(GUARD + width), "unrolled form agrees");
+  // The constant-width form for a constant width writes the same columns or none.
+  std::string constant_width_area(GUARD + width + GUARD, CANARY);
+  if (constant_width_written(value, width, constant_width_area.data() + GUARD, std::make_index_sequence<9>())) {
+    KORV_FUZZ_CHECK(constant_width_area == area.substr(0, GUARD) + field + area.substr(GUARD + width),
+                    "constant-width form agrees");
   } else {
-    KORV_FUZZ_CHECK(plain_area == std::string(GUARD + width + GUARD, CANARY), "a declined value writes nothing");
+    KORV_FUZZ_CHECK(constant_width_area == std::string(GUARD + width + GUARD, CANARY),
+                    "a declined value writes nothing");
   }
   char digits[16];
   const auto converted = std::to_chars(digits, digits + sizeof digits, value);

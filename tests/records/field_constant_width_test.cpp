@@ -1,4 +1,4 @@
-// The unrolled forms for constant field widths must agree with the full conversions wherever
+// The constant-width forms of the field rules must agree with the full conversions wherever
 // they take a field or a value, and must decline, touching nothing, where they do not.
 #include <gtest/gtest.h>
 
@@ -40,12 +40,12 @@ void for_every_text(const std::string& alphabet, Check check) {
 }
 
 template <std::size_t W>
-void expect_integer_plain_agrees(std::size_t& taken) {
+void expect_integer_constant_width_agrees(std::size_t& taken) {
   for_every_text<W>(" -+0159x.\t", [&](const std::string& text, const char* in_line) {
     std::int32_t value = 12345;
-    const bool plain = parse_integer_plain<W>(in_line, value);
+    const bool taken_here = parse_integer_constant_width<W>(in_line, value);
     const IntegerParse full = parse_integer_in_full(text, true);
-    if (plain) {
+    if (taken_here) {
       ++taken;
       ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
       ASSERT_EQ(value, full.value) << "[" << text << "]";
@@ -55,12 +55,12 @@ void expect_integer_plain_agrees(std::size_t& taken) {
   });
 }
 
-TEST(IntegerPlain, AgreesWithTheFullRulesOnEveryShortField) {
+TEST(IntegerConstantWidth, AgreesWithTheFullRulesOnEveryShortField) {
   std::size_t taken = 0;
-  expect_integer_plain_agrees<1>(taken);
-  expect_integer_plain_agrees<2>(taken);
-  expect_integer_plain_agrees<3>(taken);
-  expect_integer_plain_agrees<4>(taken);
+  expect_integer_constant_width_agrees<1>(taken);
+  expect_integer_constant_width_agrees<2>(taken);
+  expect_integer_constant_width_agrees<3>(taken);
+  expect_integer_constant_width_agrees<4>(taken);
   EXPECT_GT(taken, 500u);  // leading blanks, a sign and digits are taken, not passed on
   // The last two columns are looked up by their bytes: every pair of bytes, behind blanks.
   std::size_t pairs_taken = 0;
@@ -70,10 +70,10 @@ TEST(IntegerPlain, AgreesWithTheFullRulesOnEveryShortField) {
       const std::string line = among_other_bytes(text, first + last);
       std::int32_t two = 12345;
       std::int32_t three = 12345;
-      const bool plain = parse_integer_plain<2>(line.data() + 2, two);
-      ASSERT_EQ(parse_integer_plain<3>(line.data() + 1, three), plain) << "[" << text << "]";
+      const bool taken_here = parse_integer_constant_width<2>(line.data() + 2, two);
+      ASSERT_EQ(parse_integer_constant_width<3>(line.data() + 1, three), taken_here) << "[" << text << "]";
       const IntegerParse full = parse_integer_in_full(text, true);
-      if (plain) {
+      if (taken_here) {
         ++pairs_taken;
         ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
         ASSERT_TRUE(two == full.value && three == full.value) << "[" << text << "]";
@@ -85,40 +85,40 @@ TEST(IntegerPlain, AgreesWithTheFullRulesOnEveryShortField) {
   EXPECT_EQ(pairs_taken, 130u);  // a blank, a sign or a digit, then a digit
 }
 
-TEST(IntegerPlain, TakesTheLabelShapes) {
+TEST(IntegerConstantWidth, TakesTheLabelShapes) {
   const struct {
     const char* text;
     std::int32_t value;
   } cases[] = {{"  7", 7}, {" 12", 12}, {"-14", -14}, {" -5", -5}, {" +3", 3}, {"007", 7}, {"+12", 12}, {"123", 123}};
   for (const auto& c : cases) {
     std::int32_t value = -1;
-    ASSERT_TRUE(parse_integer_plain<3>(c.text, value)) << c.text;
+    ASSERT_TRUE(parse_integer_constant_width<3>(c.text, value)) << c.text;
     EXPECT_EQ(value, c.value) << c.text;
   }
   std::int32_t value = 0;
-  EXPECT_EQ(parse_integer_plain<9>("999999999", value) && value == 999999999, true);
-  EXPECT_FALSE(parse_integer_plain<3>("1-2", value));  // a sign after a digit is the full rules' error
-  EXPECT_FALSE(parse_integer_plain<3>("--1", value));
+  EXPECT_EQ(parse_integer_constant_width<9>("999999999", value) && value == 999999999, true);
+  EXPECT_FALSE(parse_integer_constant_width<3>("1-2", value));  // a sign after a digit is the full rules' error
+  EXPECT_FALSE(parse_integer_constant_width<3>("--1", value));
   // Blanks among or after the digits are left to the full rules, which skip them.
-  EXPECT_FALSE(parse_integer_plain<3>("1 2", value));
-  EXPECT_FALSE(parse_integer_plain<3>("- 3", value));
-  EXPECT_FALSE(parse_integer_plain<3>("12 ", value));
+  EXPECT_FALSE(parse_integer_constant_width<3>("1 2", value));
+  EXPECT_FALSE(parse_integer_constant_width<3>("- 3", value));
+  EXPECT_FALSE(parse_integer_constant_width<3>("12 ", value));
   // So is a field without a digit in its last column, blank or a lone sign, which they read as 0.
-  EXPECT_FALSE(parse_integer_plain<3>("   ", value));
-  EXPECT_FALSE(parse_integer_plain<3>("  -", value));
-  EXPECT_FALSE(parse_integer_plain<1>(" ", value));
-  EXPECT_FALSE(parse_integer_plain<3>("x 1", value));
-  EXPECT_FALSE(parse_integer_plain<3>("-+1", value));
+  EXPECT_FALSE(parse_integer_constant_width<3>("   ", value));
+  EXPECT_FALSE(parse_integer_constant_width<3>("  -", value));
+  EXPECT_FALSE(parse_integer_constant_width<1>(" ", value));
+  EXPECT_FALSE(parse_integer_constant_width<3>("x 1", value));
+  EXPECT_FALSE(parse_integer_constant_width<3>("-+1", value));
 }
 
-/// One field of W columns: read by the plain form exactly as by the full rules, or declined
+/// One field of W columns: read by the constant-width form exactly as by the full rules, or declined
 /// and left untouched.
 template <std::size_t W>
 void expect_fixed_field_agrees(const std::string& text, const char* in_line, int decimals, std::size_t& taken) {
   double value = 42.0;
-  const bool plain = parse_fixed_plain<W>(in_line, decimals, value);
+  const bool taken_here = parse_fixed_constant_width<W>(in_line, decimals, value);
   const FixedParse full = parse_fixed_in_full(text, decimals, true);
-  if (plain) {
+  if (taken_here) {
     ++taken;
     ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
     ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full.value)) << "[" << text << "]";
@@ -128,18 +128,18 @@ void expect_fixed_field_agrees(const std::string& text, const char* in_line, int
 }
 
 template <std::size_t W>
-void expect_fixed_plain_agrees(int decimals, std::size_t& taken) {
+void expect_fixed_constant_width_agrees(int decimals, std::size_t& taken) {
   for_every_text<W>(" -+0179.e", [&](const std::string& text, const char* in_line) {
     expect_fixed_field_agrees<W>(text, in_line, decimals, taken);
   });
 }
 
-TEST(FixedPlain, AgreesWithTheFullRulesOnEveryShortField) {
+TEST(FixedConstantWidth, AgreesWithTheFullRulesOnEveryShortField) {
   std::size_t taken = 0;
   for (const int decimals : {0, 3, 7}) {
-    expect_fixed_plain_agrees<1>(decimals, taken);
-    expect_fixed_plain_agrees<3>(decimals, taken);
-    expect_fixed_plain_agrees<5>(decimals, taken);
+    expect_fixed_constant_width_agrees<1>(decimals, taken);
+    expect_fixed_constant_width_agrees<3>(decimals, taken);
+    expect_fixed_constant_width_agrees<5>(decimals, taken);
   }
   EXPECT_GT(taken, 10000u);
   // The first two of ten columns are looked up by their bytes: every pair, before tails that
@@ -155,7 +155,7 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnEveryShortField) {
   }
 }
 
-TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
+TEST(FixedConstantWidth, AgreesWithTheFullRulesOnRandomFrequencyFields) {
   // Ten columns as in a line list: random digits, point positions, signs and blank runs.
   std::mt19937_64 random(0xF1E1D);
   std::size_t taken = 0;
@@ -170,9 +170,9 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
     double value = 42.0;
     const int decimals = static_cast<int>(random() % 9);
     const std::string line = among_other_bytes(text, static_cast<std::size_t>(n));
-    const bool plain = parse_fixed_plain<10>(line.data() + 1, decimals, value);
+    const bool taken_here = parse_fixed_constant_width<10>(line.data() + 1, decimals, value);
     const FixedParse full = parse_fixed_in_full(text, decimals, true);
-    if (!plain) continue;
+    if (!taken_here) continue;
     ++taken;
     ASSERT_EQ(full.status, ParseStatus::ok) << "[" << text << "]";
     ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full.value)) << "[" << text << "]";
@@ -180,7 +180,7 @@ TEST(FixedPlain, AgreesWithTheFullRulesOnRandomFrequencyFields) {
   EXPECT_GT(taken, 150000u);
 }
 
-TEST(FixedPlain, TakesTheFrequencyShapesAcrossItsFirstColumnsAndTheLastEight) {
+TEST(FixedConstantWidth, TakesTheFrequencyShapesAcrossItsFirstColumnsAndTheLastEight) {
   const struct {
     const char* text;
     double value;
@@ -199,19 +199,20 @@ TEST(FixedPlain, TakesTheFrequencyShapesAcrossItsFirstColumnsAndTheLastEight) {
   for (const auto& c : cases) {
     double value = 42.0;
     const std::size_t width = std::strlen(c.text);
-    const bool taken = width == 10 ? parse_fixed_plain<10>(c.text, 7, value) : parse_fixed_plain<4>(c.text, 7, value);
+    const bool taken = width == 10 ? parse_fixed_constant_width<10>(c.text, 7, value)
+                                   : parse_fixed_constant_width<4>(c.text, 7, value);
     ASSERT_TRUE(taken) << c.text;
     EXPECT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(c.value)) << c.text;
   }
   // Sixteen digits pass 2^53 only just; a point, or a blank after a digit, among the columns before the
   // last eight is left to the full rules, as are fields with no digit.
   double value = 42.0;
-  EXPECT_TRUE(parse_fixed_plain<16>("9007199254740992", 0, value) && value == 9007199254740992.0);
+  EXPECT_TRUE(parse_fixed_constant_width<16>("9007199254740992", 0, value) && value == 9007199254740992.0);
   for (const char* text : {"9007199254740993", "1.00000000000000", "1 23456789012345"}) {
-    EXPECT_FALSE(parse_fixed_plain<16>(text, 0, value)) << text;
+    EXPECT_FALSE(parse_fixed_constant_width<16>(text, 0, value)) << text;
   }
   for (const char* text : {"9.99999999", "-.99999999", "9 .9999999", "         -", "        -.", "--1.000000"}) {
-    EXPECT_FALSE(parse_fixed_plain<10>(text, 7, value)) << text;
+    EXPECT_FALSE(parse_fixed_constant_width<10>(text, 7, value)) << text;
   }
   EXPECT_EQ(value, 9007199254740992.0);
 }
@@ -219,29 +220,29 @@ TEST(FixedPlain, TakesTheFrequencyShapesAcrossItsFirstColumnsAndTheLastEight) {
 template <std::size_t W>
 void expect_integer_render_agrees() {
   for (std::int32_t value = -12000; value <= 12000; ++value) {
-    char plain[W + 1];
+    char constant[W + 1];
     char full[W + 1];
-    std::memset(plain, '#', sizeof plain);
+    std::memset(constant, '#', sizeof constant);
     std::memset(full, '#', sizeof full);
-    if (render_integer_plain<W>(value, plain)) {
+    if (render_integer_constant_width<W>(value, constant)) {
       (void)render_integer_in_full(value, W, full);
-      ASSERT_EQ(std::string(plain, W + 1), std::string(full, W + 1)) << value << " in " << W;
+      ASSERT_EQ(std::string(constant, W + 1), std::string(full, W + 1)) << value << " in " << W;
     } else {
-      ASSERT_EQ(std::string(plain, W + 1), std::string(W + 1, '#')) << value << " declined but written";
+      ASSERT_EQ(std::string(constant, W + 1), std::string(W + 1, '#')) << value << " declined but written";
     }
   }
 }
 
-TEST(IntegerRenderPlain, AgreesWithTheFullRendererAroundTheLabelRange) {
+TEST(IntegerRenderConstantWidth, AgreesWithTheFullRendererAroundTheLabelRange) {
   expect_integer_render_agrees<1>();
   expect_integer_render_agrees<2>();
   expect_integer_render_agrees<3>();
   expect_integer_render_agrees<4>();
   expect_integer_render_agrees<6>();
   char columns[4];
-  EXPECT_TRUE(render_integer_plain<4>(1005, columns));
+  EXPECT_TRUE(render_integer_constant_width<4>(1005, columns));
   EXPECT_EQ(std::string(columns, 4), "1005");
-  EXPECT_TRUE(render_integer_plain<3>(-42, columns));
+  EXPECT_TRUE(render_integer_constant_width<3>(-42, columns));
   EXPECT_EQ(std::string(columns, 3), "-42");
 }
 
@@ -257,21 +258,21 @@ void expect_fixed_render_agrees(std::mt19937_64& random, std::size_t& taken) {
       default: break;
     }
     if (random() % 2 == 0) value = -value;
-    char plain[W + 1];
+    char constant[W + 1];
     char full[W + 1];
-    std::memset(plain, '#', sizeof plain);
+    std::memset(constant, '#', sizeof constant);
     std::memset(full, '#', sizeof full);
-    if (render_fixed_plain<W, D>(value, plain)) {
+    if (render_fixed_constant_width<W, D>(value, constant)) {
       ++taken;
       ASSERT_EQ(render_fixed_in_full(value, W, static_cast<int>(D), full), FieldOutcome::fits);
-      ASSERT_EQ(std::string(plain, W + 1), std::string(full, W + 1)) << std::hexfloat << value;
+      ASSERT_EQ(std::string(constant, W + 1), std::string(full, W + 1)) << std::hexfloat << value;
     } else {
-      ASSERT_EQ(std::string(plain, W + 1), std::string(W + 1, '#')) << std::hexfloat << value;
+      ASSERT_EQ(std::string(constant, W + 1), std::string(W + 1, '#')) << std::hexfloat << value;
     }
   }
 }
 
-TEST(FixedRenderPlain, AgreesWithTheFullRenderer) {
+TEST(FixedRenderConstantWidth, AgreesWithTheFullRenderer) {
   std::mt19937_64 random(0xD1617);
   std::size_t taken = 0;
   expect_fixed_render_agrees<12, 5>(random, taken);
@@ -290,22 +291,22 @@ TEST(FixedRenderPlain, AgreesWithTheFullRenderer) {
                {1.000005, "     1.00001"},   {-70773.3336, "-70773.33360"},   {-999.5, "  -999.50000"}};
   for (const auto& c : cases) {
     char columns[12];
-    ASSERT_TRUE((render_fixed_plain<12, 5>(c.value, columns))) << c.text;
+    ASSERT_TRUE((render_fixed_constant_width<12, 5>(c.value, columns))) << c.text;
     EXPECT_EQ(std::string(columns, 12), c.text);
   }
 }
 
-TEST(FixedRenderPlain, DeclinesWhatOnlyTheFullRendererWrites) {
+TEST(FixedRenderConstantWidth, DeclinesWhatOnlyTheFullRendererWrites) {
   char columns[12];
   for (const double value : {0.0, 0.5, -0.25, 1e-300, 4503599627370496.0, 1e7, -1e6, std::nan(""), HUGE_VAL}) {
     std::memset(columns, '#', sizeof columns);
-    EXPECT_FALSE((render_fixed_plain<12, 5>(value, columns))) << value;
+    EXPECT_FALSE((render_fixed_constant_width<12, 5>(value, columns))) << value;
     EXPECT_EQ(std::string(columns, 12), std::string(12, '#'));
   }
   // A carry that still fits is written; one that needs a thirteenth column is left to the full renderer.
-  ASSERT_TRUE((render_fixed_plain<12, 5>(99999.999996, columns)));
+  ASSERT_TRUE((render_fixed_constant_width<12, 5>(99999.999996, columns)));
   EXPECT_EQ(std::string(columns, 12), "100000.00000");
-  EXPECT_FALSE((render_fixed_plain<12, 5>(999999.999996, columns)));
+  EXPECT_FALSE((render_fixed_constant_width<12, 5>(999999.999996, columns)));
 }
 
 TEST(EightDigits, EveryLaneValueAndRandomWords) {
