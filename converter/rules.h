@@ -27,16 +27,6 @@ inline std::int32_t wrapping_add(std::int32_t x, std::int32_t y) noexcept {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(x) + static_cast<std::uint32_t>(y));
 }
 
-/// `when` ? `chosen` : `otherwise`, by a mask rather than a jump, for a choice that follows no
-/// pattern from line to line.
-inline char choose(bool when, std::uint32_t chosen, std::uint32_t otherwise) noexcept {
-  std::uint32_t mask = 0U - static_cast<std::uint32_t>(when);  // all ones or none
-  // Hidden from the optimiser, which would otherwise see the choice through the mask and
-  // make a jump of it again.
-  asm("" : "+r"(mask));
-  return static_cast<char>(otherwise ^ ((chosen ^ otherwise) & mask));
-}
-
 /// The A-branch parity sign of one state: with c = a - b, '+' for an even b and '-' for an odd
 /// one; with c = a - b + 1 the other way round. Otherwise the sign stands as it is, and a sign
 /// never set becomes a blank, since a zero byte has no place in a text line list. Worked out
@@ -46,7 +36,7 @@ inline char parity_sign(const StateLabels& state) noexcept {
   const std::uint32_t past_d = static_cast<std::uint32_t>(state.c) - d;  // 0 or 1 sets the sign
   const std::uint32_t flipped = (past_d ^ static_cast<std::uint32_t>(state.b)) & 1;
   const char kept = state.sign == '\0' ? ' ' : state.sign;
-  return choose(past_d <= 1, '+' + 2 * flipped, static_cast<unsigned char>(kept));
+  return past_d <= 1 ? static_cast<char>('+' + 2 * flipped) : kept;
 }
 
 }  // namespace detail
@@ -68,12 +58,13 @@ inline bool apply_conversion_rules(LineRecord& record) noexcept {
   }
   record.trailer_flag = TRAILER_FLAG;
   record.trailer_code = TRAILER_CODE;
-  // The A-branch signs are worked out for either branch, and the E branch's blanks chosen
-  // over them: A and E lines come in no order a branch could learn.
-  const char first_sign = detail::parity_sign(record.first);
-  const char second_sign = detail::parity_sign(record.second);
-  record.first.sign = detail::choose(a_branch, static_cast<unsigned char>(first_sign), ' ');
-  record.second.sign = detail::choose(a_branch, static_cast<unsigned char>(second_sign), ' ');
+  if (a_branch) {
+    record.first.sign = detail::parity_sign(record.first);
+    record.second.sign = detail::parity_sign(record.second);
+  } else {
+    record.first.sign = ' ';
+    record.second.sign = ' ';
+  }
   // Byte by byte: the compiler then sees the constant bytes and writes them straight into the
   // output columns, where a block copy would go through the record in memory.
   for (std::size_t i = 0; i < sizeof record.trailer_text; ++i) record.trailer_text[i] = TRAILER_TEXT[i];
