@@ -22,21 +22,19 @@ inline constexpr char TRAILER_TEXT[6] = {' ', ' ', ' ', ' ', ' ', ' '};
 
 namespace detail {
 
-/// 32-bit two's-complement sum without undefined behaviour on wrap.
-inline std::int32_t wrapping_add(std::int32_t x, std::int32_t y) noexcept {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(x) + static_cast<std::uint32_t>(y));
-}
+/// A sum of labels as the rules take it, in 32-bit arithmetic: one past the range wraps round.
+/// Labels are read from at most three columns, where no sum comes near it.
+constexpr std::int32_t in_32_bits(std::int64_t sum) noexcept { return static_cast<std::int32_t>(sum); }
 
-/// The A-branch parity sign of one state: with c = a - b, '+' for an even b and '-' for an odd
-/// one; with c = a - b + 1 the other way round. Otherwise the sign stands as it is, and a sign
-/// never set becomes a blank, since a zero byte has no place in a text line list. Worked out
-/// without a branch on the labels ('-' is '+' + 2).
-inline char parity_sign(const StateLabels& state) noexcept {
-  const std::uint32_t d = static_cast<std::uint32_t>(state.a) - static_cast<std::uint32_t>(state.b);
-  const std::uint32_t past_d = static_cast<std::uint32_t>(state.c) - d;  // 0 or 1 sets the sign
-  const std::uint32_t flipped = (past_d ^ static_cast<std::uint32_t>(state.b)) & 1;
-  const char kept = state.sign == '\0' ? ' ' : state.sign;
-  return past_d <= 1 ? static_cast<char>('+' + 2 * flipped) : kept;
+/// The A-branch sign of one state: when c is a - b or a - b + 1, '+' for an even a - c and '-'
+/// for an odd one. Otherwise the sign stands as it is, and a sign never set is a blank, since a
+/// zero byte has no place in a text line list.
+inline char a_branch_sign(const StateLabels& state) noexcept {
+  const std::int32_t d = in_32_bits(std::int64_t{state.a} - state.b);
+  if (state.c == d || state.c == in_32_bits(std::int64_t{d} + 1)) {
+    return (std::int64_t{state.a} - state.c) % 2 == 0 ? '+' : '-';
+  }
+  return state.sign == '\0' ? ' ' : state.sign;
 }
 
 }  // namespace detail
@@ -44,7 +42,6 @@ inline char parity_sign(const StateLabels& state) noexcept {
 /// Decides keep (true) or discard; on keep, scales the frequency and fills the derived fields.
 /// A discarded record is left as it was.
 inline bool apply_conversion_rules(LineRecord& record) noexcept {
-  using detail::wrapping_add;
   // Exact comparison: the placeholder is written as -900.00000 and reads back exactly. Neither
   // less nor greater is the placeholder itself or a NaN, in one unordered comparison.
   if (!std::islessgreater(record.freq, FREQ_PLACEHOLDER)) return false;
@@ -53,14 +50,14 @@ inline bool apply_conversion_rules(LineRecord& record) noexcept {
 
   record.freq = record.freq * FREQ_SCALE;
   for (StateLabels* state : {&record.first, &record.second}) {
-    state->a_next = wrapping_add(state->a, 1);
+    state->a_next = detail::in_32_bits(std::int64_t{state->a} + 1);
     state->lead = 0;
   }
   record.trailer_flag = TRAILER_FLAG;
   record.trailer_code = TRAILER_CODE;
   if (a_branch) {
-    record.first.sign = detail::parity_sign(record.first);
-    record.second.sign = detail::parity_sign(record.second);
+    record.first.sign = detail::a_branch_sign(record.first);
+    record.second.sign = detail::a_branch_sign(record.second);
   } else {
     record.first.sign = ' ';
     record.second.sign = ' ';
