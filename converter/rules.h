@@ -42,9 +42,8 @@ inline char a_branch_sign(const StateLabels& state) noexcept {
 /// Decides keep (true) or discard; on keep, scales the frequency and fills the derived fields.
 /// A discarded record is left as it was.
 inline bool apply_conversion_rules(LineRecord& record) noexcept {
-  // Exact comparison: the placeholder is written as -900.00000 and reads back exactly. Neither
-  // less nor greater is the placeholder itself or a NaN, in one unordered comparison.
-  if (!std::islessgreater(record.freq, FREQ_PLACEHOLDER)) return false;
+  // Exact comparison: the placeholder is written as -900.00000 and reads back exactly.
+  if (std::isnan(record.freq) || record.freq == FREQ_PLACEHOLDER) return false;
   const bool a_branch = record.species == 'A';
   if (!a_branch && record.species != 'E') return false;
 
