@@ -3,10 +3,12 @@
 // signs, trailer text. Defined in line, so that the driver runs them inside its loop.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <iterator>
 
 #include "converter/line_record.h"
 
@@ -61,9 +63,7 @@ inline bool apply_conversion_rules(LineRecord& record) noexcept {
     record.first.sign = ' ';
     record.second.sign = ' ';
   }
-  // Byte by byte: the compiler then sees the constant bytes and writes them straight into the
-  // output columns, where a block copy would go through the record in memory.
-  for (std::size_t i = 0; i < sizeof record.trailer_text; ++i) record.trailer_text[i] = TRAILER_TEXT[i];
+  std::copy(std::begin(TRAILER_TEXT), std::end(TRAILER_TEXT), record.trailer_text);
   return true;
 }
 
