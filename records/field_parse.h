@@ -215,8 +215,7 @@ template <std::size_t W>
   static_assert(W >= 1 && W <= 16);  // sixteen digits cannot wrap the mantissa
   constexpr std::size_t HEAD = W > 8 ? W - 8 : 0;
   constexpr std::uint64_t LANES = 0x0101010101010101;
-  // The head: blanks, a sign, digits. Where it ends in a digit behind blanks, its last two
-  // columns have an integer label's shape and are looked up as one; else read column by column.
+  // The head: blanks, a sign, digits, read column by column.
   bool negative = false;
   bool head_blank = true;  // nothing but blanks so far
   std::uint64_t head_value = 0;
@@ -236,18 +235,7 @@ template <std::size_t W>
     }
     return true;
   };
-  if constexpr (HEAD >= 2) {
-    const std::int8_t looked_up = detail::pair_behind_blanks<HEAD>(field);
-    if (looked_up != detail::DECLINED) {
-      negative = field[HEAD - 2] == '-';  // "-0" looks up as 0
-      head_value = static_cast<std::uint64_t>(negative ? -looked_up : looked_up);
-      head_blank = false;
-    } else if (!head_by_columns()) {
-      return false;
-    }
-  } else if (!head_by_columns()) {
-    return false;
-  }
+  if (!head_by_columns()) return false;
   // The tail: eight lanes, the field's first byte after the blank lanes of a narrow field.
   std::uint64_t tail = 0;
   if constexpr (W >= 8) {
