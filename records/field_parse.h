@@ -97,7 +97,6 @@ template <std::size_t W>
   std::uint32_t magnitude = 0;
   std::uint32_t scale = 1;
   std::size_t start = W;  // the first digit
-#pragma GCC unroll 9
   for (std::size_t k = W; k > 0; --k) {
     const unsigned digit = static_cast<unsigned char>(field[k - 1]) - unsigned{'0'};
     if (digit >= 10) break;
@@ -113,7 +112,6 @@ template <std::size_t W>
   // Before the digits: blanks, the last of them perhaps a sign.
   const char before = field[start - 1];
   if (before != ' ' && before != '-' && before != '+') return false;
-#pragma GCC unroll 8
   for (std::size_t k = 0; k + 1 < start; ++k) {
     if (field[k] != ' ') return false;
   }
@@ -149,7 +147,6 @@ template <std::size_t COLUMNS>
 [[gnu::always_inline]] inline std::int8_t pair_behind_blanks(const char* field) noexcept {
   static_assert(COLUMNS >= 2);
   bool blanks_first = true;
-#pragma GCC unroll 8
   for (std::size_t k = 0; k + 2 < COLUMNS; ++k) blanks_first = blanks_first && field[k] == ' ';
   if (!blanks_first) return DECLINED;
   std::uint16_t pair = 0;
@@ -220,7 +217,6 @@ template <std::size_t W>
   bool head_blank = true;  // nothing but blanks so far
   std::uint64_t head_value = 0;
   const auto head_by_columns = [&]() noexcept {
-#pragma GCC unroll 8
     for (std::size_t k = 0; k < HEAD; ++k) {
       const char c = field[k];
       const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
