@@ -59,12 +59,6 @@ inline constexpr char DIGIT_PAIRS[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-/// The numbers -9..99 in two columns each, right-aligned: "-9" .. "-1", " 0" .. " 9", "10" .. "99".
-inline constexpr char SIGNED_PAIRS[] =
-    "-9-8-7-6-5-4-3-2-1"
-    " 0 1 2 3 4 5 6 7 8 910111213141516171819202122232425262728293031323334353637383940414243444546474849"
-    "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
-
 /// The numbers -99..999 right-aligned in three columns, four bytes apart: "-99" first, "999" last.
 inline constexpr std::size_t SIGNED_TRIPLES_SIZE = 4 * std::size_t{1099};
 inline constexpr std::array<char, SIGNED_TRIPLES_SIZE> SIGNED_TRIPLES = [] {
@@ -95,7 +89,7 @@ inline constexpr std::array<char, 4003> PADDED_TRIPLES = [] {
   return table;
 }();
 
-/// Copies entry `index` of a two-column table (DIGIT_PAIRS, SIGNED_PAIRS) to `to`. Deliberately
+/// Copies entry `index` of a two-column table (DIGIT_PAIRS) to `to`. Deliberately
 /// not always_inline: an optimised build inlines it anyway, into one two-byte move, while an
 /// unoptimised build keeps the call, so inlining the renderers below into a caller's constant
 /// argument cannot show it a copy from far outside the table on a branch that argument never takes.
@@ -124,9 +118,10 @@ template <std::size_t W>
     columns[0] = static_cast<char>('0' + small);
     return true;
   } else if constexpr (W == 2) {
-    const std::uint32_t entry = small + 9;  // -9 .. 99 as 0 .. 108
-    if (entry >= 109) return false;
-    put_pair(SIGNED_PAIRS, entry, columns);
+    const std::uint32_t entry = small + 99;  // -9 .. 99 as 90 .. 198
+    if (entry - 90 >= 109) return false;
+    // The last two of the entry's three columns: the first is a blank for -9 .. 99.
+    std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * std::size_t{entry} + 1, 2);
     return true;
   } else {
     const std::uint32_t entry = small + 99;  // -99 .. 999 as 0 .. 1098
