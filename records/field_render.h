@@ -59,8 +59,10 @@ inline constexpr char DIGIT_PAIRS[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-/// The numbers -99..999 right-aligned in three columns, four bytes apart: "-99" first, "999" last.
-inline constexpr std::size_t SIGNED_TRIPLES_SIZE = 4 * std::size_t{1099};
+/// The numbers -99..999 right-aligned in three columns, four bytes apart: "-99" first, "999"
+/// last; then one entry of blanks (BLANK_TRIPLE), for three columns left empty.
+inline constexpr std::size_t BLANK_TRIPLE = 1099;
+inline constexpr std::size_t SIGNED_TRIPLES_SIZE = 4 * (BLANK_TRIPLE + 1);
 inline constexpr std::array<char, SIGNED_TRIPLES_SIZE> SIGNED_TRIPLES = [] {
   std::array<char, SIGNED_TRIPLES_SIZE> table{};
   table.fill(' ');
@@ -72,19 +74,6 @@ inline constexpr std::array<char, SIGNED_TRIPLES_SIZE> SIGNED_TRIPLES = [] {
       magnitude /= 10;
     } while (magnitude != 0);
     if (n < 0) table[--at] = '-';
-  }
-  return table;
-}();
-
-/// The numbers 1..999 right-aligned in three columns, four bytes apart ("    " for 0, "  1 " ..
-/// "999 "), and three bytes more so that four bytes from the last column of any entry stay inside.
-inline constexpr std::array<char, 4003> PADDED_TRIPLES = [] {
-  std::array<char, 4003> table{};
-  table.fill(' ');
-  for (std::size_t n = 1; n < 1000; ++n) {
-    if (n >= 100) table[4 * n] = static_cast<char>('0' + n / 100);
-    if (n >= 10) table[4 * n + 1] = static_cast<char>('0' + n / 10 % 10);
-    table[4 * n + 2] = static_cast<char>('0' + n % 10);
   }
   return table;
 }();
@@ -266,11 +255,13 @@ inline bool render_fixed_constant_width(double value, char* columns) noexcept {
         // Blanks over the leading zeros of the integer lanes, all but the last.
         if (high == 0) text = blank_leading_zeros<7 - D>(text).text;
         // Three overlapping stores, each covering what the one before got wrong: four bytes
-        // of the table (the last of them, or of the next entry, is not its own), the eight
-        // digits one column right of their place, then the integer lanes and the point.
+        // of the table (blanks over a number with nothing above its low eight digits; the
+        // last of the four, or of the next entry, is not its own), the eight digits one
+        // column right of their place, then the integer lanes and the point.
         constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
         constexpr std::uint64_t INTEGER_LANES = (std::uint64_t{1} << INTEGER_BITS) - 1;
-        std::memcpy(columns, PADDED_TRIPLES.data() + 4 * high + (3 - HIGH_COLUMNS), 4);
+        const std::size_t entry = high != 0 ? high + 99 : BLANK_TRIPLE;
+        std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * entry + (3 - HIGH_COLUMNS), 4);
         store_text<8>(text, columns + HIGH_COLUMNS + 1);
         store_text<9 - D>((text & INTEGER_LANES) | std::uint64_t{'.'} << INTEGER_BITS, columns + HIGH_COLUMNS);
         return true;
