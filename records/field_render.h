@@ -121,9 +121,12 @@ template <std::size_t W>
     }
     if constexpr (W >= 4) {
       if (small < 10000) {
+        std::uint32_t rest = small;
+        for (std::size_t i = W; i > W - 4; --i) {
+          columns[i - 1] = static_cast<char>('0' + rest % 10);
+          rest /= 10;
+        }
         for (std::size_t i = 0; i + 4 < W; ++i) columns[i] = ' ';
-        put_pair(DIGIT_PAIRS, small / 100, columns + W - 4);
-        put_pair(DIGIT_PAIRS, small % 100, columns + W - 2);
         return true;
       }
     }
