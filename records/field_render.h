@@ -53,12 +53,6 @@ FieldOutcome render_integer_in_full(std::int32_t value, std::size_t width, char*
 /// Fixed-point real in exactly `width` columns with `decimals` digits after the point, rounded half away from zero.
 FieldOutcome render_fixed_in_full(double value, std::size_t width, int decimals, char* columns) noexcept;
 
-/// Two decimal digits for each value 0..99.
-inline constexpr char DIGIT_PAIRS[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 /// The numbers -99..999 right-aligned in three columns, four bytes apart: "-99" first, "999"
 /// last; then one entry of blanks (BLANK_TRIPLE), for three columns left empty.
 inline constexpr std::size_t BLANK_TRIPLE = 1099;
@@ -77,24 +71,6 @@ inline constexpr std::array<char, SIGNED_TRIPLES_SIZE> SIGNED_TRIPLES = [] {
   }
   return table;
 }();
-
-/// Copies entry `index` of a two-column table (DIGIT_PAIRS) to `to`. Deliberately
-/// not always_inline: an optimised build inlines it anyway, into one two-byte move, while an
-/// unoptimised build keeps the call, so inlining the renderers below into a caller's constant
-/// argument cannot show it a copy from far outside the table on a branch that argument never takes.
-inline void put_pair(const char* table, std::size_t index, char* to) noexcept { std::memcpy(to, table + index * 2, 2); }
-
-/// Writes the N lowest decimal digits of `value`, leading zeros included, to the N bytes before `end`.
-template <std::size_t N, typename Unsigned>
-[[gnu::always_inline]] inline void put_digits(Unsigned value, char* end) noexcept {
-  for (std::size_t i = 0; i + 1 < N; i += 2) {
-    const auto pair = static_cast<std::size_t>(value % 100);
-    value /= 100;
-    end -= 2;
-    put_pair(DIGIT_PAIRS, pair, end);
-  }
-  if constexpr (N % 2 == 1) end[-1] = static_cast<char>('0' + value % 10);
-}
 
 /// render_integer_in_full for a constant width W, unrolled for it: the labels' values (-99 .. 9999)
 /// are placed from tables, every value of a two- or three-column label by one copy whatever its
@@ -146,13 +122,6 @@ inline std::uint64_t digits_of_halves(std::uint64_t halves) noexcept {
   return ((pairs << 8) - tens * ((10 << 8) - 1)) | 0x3030303030303030;
 }
 
-/// The eight decimal digits of `value` < 10^8 as text in one word, the most significant in
-/// the lowest byte (lane 0; store_text puts the lanes in text order).
-inline std::uint64_t eight_digits(std::uint32_t value) noexcept {
-  const std::uint64_t thousands = value / 10000;
-  return digits_of_halves((std::uint64_t{value} << 32) - thousands * ((std::uint64_t{10000} << 32) - 1));
-}
-
 /// Stores lanes 0 .. COUNT-1 of a text word (lane 0 in the lowest byte) to `to` in that order:
 /// memory order on a little-endian machine, byte-reversed first on a big-endian one.
 template <std::size_t COUNT>
@@ -192,44 +161,16 @@ constexpr std::uint64_t power_of_ten(std::size_t n) noexcept {
   return power;
 }
 
-/// Number of decimal digits of `value` (1 for 0), counting at most N.
-template <std::size_t N>
-inline std::size_t digit_count(std::uint64_t value) noexcept {
-  std::size_t count = 1;
-  for (std::size_t k = 1; k < N; ++k) count += static_cast<std::size_t>(value >= power_of_ten(k));
-  return count;
-}
-
-/// |x| split at d decimals, for x = mantissa / 2^fraction_bits (1 <= fraction_bits <= 52):
-/// floor(|x|), and the first d decimals rounded half away from zero on the bits below them.
-/// The decimals reach 10^d when the rounding carries into the integer part. Needs
-/// fraction_bits + bit_width(five_power) <= 64, five_power being 5^d.
-struct ScaledParts {
-  std::uint64_t integer;
-  std::uint64_t decimals;
-};
-[[gnu::always_inline]] inline ScaledParts scaled_parts(std::uint64_t mantissa, int fraction_bits,
-                                                       std::uint64_t five_power, int decimals) noexcept {
-  const std::uint64_t fraction = mantissa & ((std::uint64_t{1} << fraction_bits) - 1);
-  // fraction * 10^d / 2^fb = fraction * 5^d / 2^(fb - d)
-  const std::uint64_t product = fraction * five_power;
-  const int shift = fraction_bits - decimals;
-  // With no fraction bit below the last decimal the product scales up exactly.
-  const std::uint64_t rounded = shift > 0 ? (product >> shift) + ((product >> (shift - 1)) & 1) : product << -shift;
-  return {mantissa >> fraction_bits, rounded};
-}
-
-/// render_fixed_in_full for a constant W <= 20 and 0 <= D <= 9 with D + 2 <= W: values
-/// with 1 <= |x| < 2^52 (integer and fraction bits in one word) that fit. |x| * 10^D is taken
-/// exactly as floor plus the bit below it, so the digits are those of render_fixed_in_full. False, with
-/// the columns untouched, for every other value.
+/// render_fixed_in_full for a constant W <= 20 and 0 <= D <= 9 with D + 2 <= W, where W - 1
+/// columns hold 9 to 11 digits and 1 <= D <= 7: positive values of 1 or more that fit, whose
+/// |x| * 10^D is taken exactly as one number, so the digits are those of render_fixed_in_full.
+/// False, with the columns untouched, for every other value, and every value of other shapes.
 template <std::size_t W, std::size_t D>
 inline bool render_fixed_constant_width(double value, char* columns) noexcept {
   static_assert(W <= 20 && D <= 9 && D + 2 <= W);
   constexpr int BIAS = 1023;
   constexpr std::size_t INTEGER_COLUMNS = W - D - 1;
   constexpr std::uint64_t FIVE_POWER = power_of_ten(D) >> D;  // 10^D = 5^D * 2^D
-  constexpr std::uint64_t SCALE = power_of_ten(D);
   const auto bits = std::bit_cast<std::uint64_t>(value);
   if constexpr (D >= 1 && D <= 7 && INTEGER_COLUMNS + D >= 9 && INTEGER_COLUMNS + D <= 11) {
     // The value as one number of INTEGER_COLUMNS + D digits: its low eight digits hold the
@@ -271,47 +212,7 @@ inline bool render_fixed_constant_width(double value, char* columns) noexcept {
       }
     }
   }
-  const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
-  const int fraction_bits = BIAS + 52 - biased;  // 1..52 for 1 <= |x| < 2^52
-  if (fraction_bits < 1 || fraction_bits > 52) return false;
-  // fraction < 2^fb: fraction * 5^D must fit a word.
-  if (static_cast<std::size_t>(fraction_bits) + std::bit_width(FIVE_POWER) > 64) return false;
-  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-  auto [integer, decimals] = scaled_parts(mantissa, fraction_bits, FIVE_POWER, static_cast<int>(D));
-  if (decimals == SCALE) {  // the rounding carried into the integer part
-    decimals = 0;
-    ++integer;
-  }
-  const bool negative = (bits >> 63) != 0;
-  constexpr std::uint64_t LIMIT = power_of_ten(INTEGER_COLUMNS);  // a sign takes one column
-  constexpr std::uint64_t NEGATIVE_LIMIT = power_of_ten(INTEGER_COLUMNS - 1);
-  if (integer >= (negative ? NEGATIVE_LIMIT : LIMIT)) return false;
-  if constexpr (INTEGER_COLUMNS <= 8 && D <= 8) {
-    // Both parts as eight digits in a word each; the integer part's leading zeros become
-    // blanks (all but its last digit can be), so no count of digits takes a branch.
-    const BlankedText blanked = blank_leading_zeros<7>(eight_digits(static_cast<std::uint32_t>(integer)));
-    std::uint64_t integer_text = blanked.text;
-    // A negative value's limit leaves it a blank before its digits for the sign.
-    if (negative) integer_text ^= std::uint64_t{' ' ^ '-'} << (8 * (blanked.lanes - 1));
-    integer_text >>= 8 * (8 - INTEGER_COLUMNS);
-    store_text<INTEGER_COLUMNS>(integer_text, columns);
-    columns[INTEGER_COLUMNS] = '.';
-    if constexpr (D > 0) {
-      const std::uint64_t decimal_text = eight_digits(static_cast<std::uint32_t>(decimals)) >> (8 * (8 - D));
-      store_text<D>(decimal_text, columns + INTEGER_COLUMNS + 1);
-    }
-    return true;
-  }
-  // Straight into the columns, each byte written once: the digits with their leading zeros,
-  // then blanks over those zeros.
-  using Word = std::conditional_t<(INTEGER_COLUMNS <= 9), std::uint32_t, std::uint64_t>;
-  put_digits<D>(static_cast<std::uint32_t>(decimals), columns + W);  // decimals < 10^9
-  columns[INTEGER_COLUMNS] = '.';
-  put_digits<INTEGER_COLUMNS>(static_cast<Word>(integer), columns + INTEGER_COLUMNS);
-  const std::size_t blanks = INTEGER_COLUMNS - digit_count<INTEGER_COLUMNS>(integer);
-  for (std::size_t i = 0; i < blanks; ++i) columns[i] = ' ';
-  if (negative) columns[blanks - 1] = '-';
-  return true;
+  return false;
 }
 
 /// Character field of `width` columns: the first `width` bytes, or blanks and then all `length` bytes.
