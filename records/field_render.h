@@ -136,24 +136,6 @@ template <std::size_t COUNT>
   std::memcpy(to, &text, COUNT);
 }
 
-/// A text word with blanks over its leading zeros, and how many lanes were blanked.
-struct BlankedText {
-  std::uint64_t text;
-  unsigned lanes;
-};
-
-/// Blanks over the leading '0' lanes of a word of digits (lane 0 first), up to lane LAST, which
-/// keeps its digit whatever it is.
-template <unsigned LAST>
-[[gnu::always_inline]] inline BlankedText blank_leading_zeros(std::uint64_t digits) noexcept {
-  static_assert(LAST <= 7);
-  constexpr std::uint64_t LANES = 0x0101010101010101;
-  // A digit lane less '0' is 0..9, so adding 0x7F sets its high bit exactly when it is not 0.
-  const std::uint64_t nonzero = ((digits ^ (LANES * '0')) + LANES * 0x7F) & (LANES * 0x80);
-  const int zeros = std::countr_zero(nonzero | (std::uint64_t{0x80} << (8 * LAST))) - 7;  // 8 x the leading zeros
-  return {digits ^ (((std::uint64_t{1} << zeros) - 1) & (LANES * ('0' ^ ' '))), static_cast<unsigned>(zeros) / 8};
-}
-
 /// 10^n for n <= 19.
 constexpr std::uint64_t power_of_ten(std::size_t n) noexcept {
   std::uint64_t power = 1;
@@ -197,7 +179,10 @@ inline bool render_fixed_constant_width(double value, char* columns) noexcept {
         const std::uint64_t upper = scaled / 10000;
         std::uint64_t text = digits_of_halves((upper - high * 10000) | (scaled - upper * 10000) << 32);
         // Blanks over the leading zeros of the integer lanes, all but the last.
-        if (high == 0) text = blank_leading_zeros<7 - D>(text).text;
+        for (unsigned lane = 0; high == 0 && lane + 1 < 8 - D; ++lane) {
+          if (((text >> (8 * lane)) & 0xFF) != '0') break;
+          text ^= std::uint64_t{'0' ^ ' '} << (8 * lane);
+        }
         // Three overlapping stores, each covering what the one before got wrong: four bytes
         // of the table (blanks over a number with nothing above its low eight digits; the
         // last of the four, or of the next entry, is not its own), the eight digits one
