@@ -170,7 +170,7 @@ template <std::size_t W>
     return true;
   } else {
     const std::int8_t looked_up = detail::pair_behind_blanks<W>(field);
-    if (looked_up != detail::DECLINED) [[likely]] {
+    if (looked_up != detail::DECLINED) {
       value = looked_up;
       return true;
     }

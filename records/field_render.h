@@ -90,7 +90,7 @@ template <std::size_t W>
     return true;
   } else {
     const std::uint32_t entry = small + 99;  // -99 .. 999 as 0 .. 1098
-    if (entry < 1099) [[likely]] {
+    if (entry < 1099) {
       for (std::size_t i = 0; i + 3 < W; ++i) columns[i] = ' ';
       std::memcpy(columns + W - 3, SIGNED_TRIPLES.data() + 4 * std::size_t{entry}, 3);
       return true;
