@@ -83,7 +83,7 @@ inline constexpr double EXACT_POWERS[EXACT_POWERS_MAX + 1] = {1e0,  1e1,  1e2,  
 /// mantissa x 10^power with its sign, correctly rounded, for mantissa <= 2^53 and |power| <=
 /// EXACT_POWERS_MAX: both factors are exact binary64 numbers, so one IEEE multiplication or
 /// division rounds once. A zero mantissa is +0.0 whatever the sign.
-[[gnu::always_inline]] inline double exact_decimal(std::uint64_t mantissa, int power, bool negative) noexcept {
+inline double exact_decimal(std::uint64_t mantissa, int power, bool negative) noexcept {
   const auto exact = static_cast<double>(mantissa);
   const double magnitude = power > 0 ? exact * EXACT_POWERS[power] : exact / EXACT_POWERS[-power];
   return negative && mantissa != 0 ? -magnitude : magnitude;  // a zero mantissa gives +0.0 as it is
@@ -93,7 +93,7 @@ namespace detail {
 
 /// parse_integer_constant_width column by column, from the last: the digits, then what stands before them.
 template <std::size_t W>
-[[gnu::always_inline]] constexpr bool integer_by_columns(const char* field, std::int32_t& value) noexcept {
+constexpr bool integer_by_columns(const char* field, std::int32_t& value) noexcept {
   std::uint32_t magnitude = 0;
   std::uint32_t scale = 1;
   std::size_t start = W;  // the first digit
@@ -144,7 +144,7 @@ inline constexpr std::array<std::int8_t, 65536> LABEL_PAIRS = [] {
 /// The entry of LABEL_PAIRS for the last two of a field's `COLUMNS` columns when the columns
 /// before them are blank; DECLINED otherwise.
 template <std::size_t COLUMNS>
-[[gnu::always_inline]] inline std::int8_t pair_behind_blanks(const char* field) noexcept {
+inline std::int8_t pair_behind_blanks(const char* field) noexcept {
   static_assert(COLUMNS >= 2);
   bool blanks_first = true;
   for (std::size_t k = 0; k + 2 < COLUMNS; ++k) blanks_first = blanks_first && field[k] == ' ';
@@ -161,7 +161,7 @@ template <std::size_t COLUMNS>
 /// columns before its last two are blank is looked up in LABEL_PAIRS; any other is read column
 /// by column, from the last. False, with `value` untouched, for any other field.
 template <std::size_t W>
-[[gnu::always_inline]] inline bool parse_integer_constant_width(const char* field, std::int32_t& value) noexcept {
+inline bool parse_integer_constant_width(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
   if constexpr (W == 1) {
     const unsigned digit = static_cast<unsigned char>(field[0]) - unsigned{'0'};
@@ -181,7 +181,7 @@ template <std::size_t W>
 /// Loads `COUNT` <= 8 bytes into a text word, the first in lane 0 (the lowest byte) and lanes
 /// COUNT..7 zero: store_text's inverse, whatever the machine's byte order.
 template <std::size_t COUNT>
-[[gnu::always_inline]] inline std::uint64_t load_text(const char* from) noexcept {
+inline std::uint64_t load_text(const char* from) noexcept {
   static_assert(COUNT >= 1 && COUNT <= 8);
   static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
   std::uint64_t text = 0;
@@ -196,7 +196,7 @@ template <std::size_t COUNT>
 
 /// The number whose decimal digits are lanes 0..7 of `digits` (each 0..9, lane 0 the most
 /// significant): neighbouring lanes, then pairs, then quadruples joined by one multiplication each.
-[[gnu::always_inline]] inline std::uint64_t eight_digit_value(std::uint64_t digits) noexcept {
+inline std::uint64_t eight_digit_value(std::uint64_t digits) noexcept {
   digits = ((digits * (1 + (std::uint64_t{10} << 8))) >> 8) & 0x00FF00FF00FF00FF;
   digits = ((digits * (1 + (std::uint64_t{100} << 16))) >> 16) & 0x0000FFFF0000FFFF;
   return (digits * (1 + (std::uint64_t{10000} << 32))) >> 32;
@@ -208,7 +208,7 @@ template <std::size_t COUNT>
 /// or sign in its first W - 8 columns. Those columns are read byte by byte; the last eight (or
 /// all W, behind blank lanes) as one word. False, with `value` untouched, for any other field.
 template <std::size_t W>
-[[gnu::always_inline]] inline bool parse_fixed_constant_width(const char* field, int decimals, double& value) noexcept {
+inline bool parse_fixed_constant_width(const char* field, int decimals, double& value) noexcept {
   static_assert(W >= 1 && W <= 16);  // sixteen digits cannot wrap the mantissa
   constexpr std::size_t HEAD = W > 8 ? W - 8 : 0;
   constexpr std::uint64_t LANES = 0x0101010101010101;

@@ -76,7 +76,7 @@ inline constexpr std::array<char, SIGNED_TRIPLES_SIZE> SIGNED_TRIPLES = [] {
 /// are placed from tables, every value of a two- or three-column label by one copy whatever its
 /// sign or digits. False, with the columns untouched, for others.
 template <std::size_t W>
-[[gnu::always_inline]] inline bool render_integer_constant_width(std::int32_t value, char* columns) noexcept {
+inline bool render_integer_constant_width(std::int32_t value, char* columns) noexcept {
   const auto small = static_cast<std::uint32_t>(value);  // negative values wrap to large ones
   if constexpr (W == 1) {
     if (small >= 10) return false;
@@ -125,7 +125,7 @@ inline std::uint64_t digits_of_halves(std::uint64_t halves) noexcept {
 /// Stores lanes 0 .. COUNT-1 of a text word (lane 0 in the lowest byte) to `to` in that order:
 /// memory order on a little-endian machine, byte-reversed first on a big-endian one.
 template <std::size_t COUNT>
-[[gnu::always_inline]] inline void store_text(std::uint64_t text, char* to) noexcept {
+inline void store_text(std::uint64_t text, char* to) noexcept {
   static_assert(COUNT <= 8);
   static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
   if constexpr (std::endian::native == std::endian::big) {
