@@ -72,41 +72,58 @@ inline constexpr std::array<char, SIGNED_TRIPLES_SIZE> SIGNED_TRIPLES = [] {
   return table;
 }();
 
-/// render_integer_in_full for a constant width W, unrolled for it: the labels' values (-99 .. 9999)
-/// are placed from tables, every value of a two- or three-column label by one copy whatever its
-/// sign or digits. False, with the columns untouched, for others.
+/// 10^n for n <= 19.
+constexpr std::uint64_t power_of_ten(std::size_t n) noexcept {
+  std::uint64_t power = 1;
+  for (std::size_t i = 0; i < n; ++i) power *= 10;
+  return power;
+}
+
+namespace detail {
+
+/// The smallest and largest integers that fit W columns: -(10^(W-1) - 1) and 10^W - 1.
+template <std::size_t W>
+constexpr std::int32_t LOWEST_FITTING = -static_cast<std::int32_t>(power_of_ten(W - 1) - 1);
+template <std::size_t W>
+constexpr std::int32_t HIGHEST_FITTING = static_cast<std::int32_t>(power_of_ten(W) - 1);
+
+/// An integer of W <= 3 columns: every value that fits, -99 .. 999 at most, as the last W
+/// columns of its entry in SIGNED_TRIPLES (the columns before them are blanks for such a value).
+template <std::size_t W>
+bool render_from_triples(std::int32_t value, char* columns) noexcept {
+  static_assert(W >= 1 && W <= 3);
+  if (value < LOWEST_FITTING<W> || value > HIGHEST_FITTING<W>) return false;
+  std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * static_cast<std::size_t>(value + 99) + (3 - W), W);
+  return true;
+}
+
+/// An integer of 4 <= W <= 9 columns: every value that fits, digit by digit from the last column.
+template <std::size_t W>
+bool render_by_digits(std::int32_t value, char* columns) noexcept {
+  static_assert(W >= 4 && W <= 9);
+  if (value < LOWEST_FITTING<W> || value > HIGHEST_FITTING<W>) return false;
+  auto magnitude = static_cast<std::uint32_t>(value < 0 ? -value : value);
+  std::size_t column = W;
+  do {
+    columns[--column] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) columns[--column] = '-';
+  while (column > 0) columns[--column] = ' ';
+  return true;
+}
+
+}  // namespace detail
+
+/// render_integer_in_full for a constant width W <= 9: every value that fits, the labels' two
+/// and three columns by one copy from a table whatever their sign or digits. False, with the
+/// columns untouched, for a value too wide.
 template <std::size_t W>
 inline bool render_integer_constant_width(std::int32_t value, char* columns) noexcept {
-  const auto small = static_cast<std::uint32_t>(value);  // negative values wrap to large ones
-  if constexpr (W == 1) {
-    if (small >= 10) return false;
-    columns[0] = static_cast<char>('0' + small);
-    return true;
-  } else if constexpr (W == 2) {
-    const std::uint32_t entry = small + 99;  // -9 .. 99 as 90 .. 198
-    if (entry - 90 >= 109) return false;
-    // The last two of the entry's three columns: the first is a blank for -9 .. 99.
-    std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * std::size_t{entry} + 1, 2);
-    return true;
+  if constexpr (W <= 3) {
+    return detail::render_from_triples<W>(value, columns);
   } else {
-    const std::uint32_t entry = small + 99;  // -99 .. 999 as 0 .. 1098
-    if (entry < 1099) {
-      for (std::size_t i = 0; i + 3 < W; ++i) columns[i] = ' ';
-      std::memcpy(columns + W - 3, SIGNED_TRIPLES.data() + 4 * std::size_t{entry}, 3);
-      return true;
-    }
-    if constexpr (W >= 4) {
-      if (small < 10000) {
-        std::uint32_t rest = small;
-        for (std::size_t i = W; i > W - 4; --i) {
-          columns[i - 1] = static_cast<char>('0' + rest % 10);
-          rest /= 10;
-        }
-        for (std::size_t i = 0; i + 4 < W; ++i) columns[i] = ' ';
-        return true;
-      }
-    }
-    return false;
+    return detail::render_by_digits<W>(value, columns);
   }
 }
 
@@ -134,13 +151,6 @@ inline void store_text(std::uint64_t text, char* to) noexcept {
     text = text << 32 | text >> 32;
   }
   std::memcpy(to, &text, COUNT);
-}
-
-/// 10^n for n <= 19.
-constexpr std::uint64_t power_of_ten(std::size_t n) noexcept {
-  std::uint64_t power = 1;
-  for (std::size_t i = 0; i < n; ++i) power *= 10;
-  return power;
 }
 
 /// render_fixed_in_full for a constant W <= 20 and 0 <= D <= 9 with D + 2 <= W, where W - 1
