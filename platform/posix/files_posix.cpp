@@ -127,8 +127,7 @@ OsError posix_write(FileHandle file, const char* bytes, std::size_t count) noexc
   // The usual case: one call takes the whole record (and nothing is asked of a call for none).
   if (count == 0) return 0;
   const ssize_t put = write_call(descriptor(file), bytes, count);
-  if (put == static_cast<ssize_t>(count)) [[likely]]
-    return 0;
+  if (put == static_cast<ssize_t>(count)) return 0;
   return finish_write(file, bytes, count, put);
 }
 
