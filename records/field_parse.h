@@ -91,16 +91,16 @@ inline double exact_decimal(std::uint64_t mantissa, int power, bool negative) no
 
 namespace detail {
 
-/// parse_integer_constant_width column by column, from the last: the digits, then what stands before them.
+/// An integer field of W <= 9 columns read column by column from the last: digits, then blanks
+/// with perhaps a sign last before them. Takes leading blanks, an optional sign and then digits
+/// only, the last column a digit; false for any other field.
 template <std::size_t W>
 constexpr bool integer_by_columns(const char* field, std::int32_t& value) noexcept {
   std::uint32_t magnitude = 0;
   std::uint32_t scale = 1;
   std::size_t start = W;  // the first digit
-  for (std::size_t k = W; k > 0; --k) {
-    const unsigned digit = static_cast<unsigned char>(field[k - 1]) - unsigned{'0'};
-    if (digit >= 10) break;
-    magnitude += digit * scale;
+  for (std::size_t k = W; k > 0 && field[k - 1] >= '0' && field[k - 1] <= '9'; --k) {
+    magnitude += static_cast<std::uint32_t>(field[k - 1] - '0') * scale;
     scale *= 10;
     start = k - 1;
   }
@@ -109,7 +109,6 @@ constexpr bool integer_by_columns(const char* field, std::int32_t& value) noexce
     value = static_cast<std::int32_t>(magnitude);
     return true;
   }
-  // Before the digits: blanks, the last of them perhaps a sign.
   const char before = field[start - 1];
   if (before != ' ' && before != '-' && before != '+') return false;
   for (std::size_t k = 0; k + 1 < start; ++k) {
@@ -119,14 +118,14 @@ constexpr bool integer_by_columns(const char* field, std::int32_t& value) noexce
   return true;
 }
 
-/// What LABEL_PAIRS holds for a two-column field the constant-width form declines.
+/// What LABEL_PAIRS holds for a two-column field that integer_by_columns declines.
 inline constexpr std::int8_t DECLINED = -128;
 
 /// integer_by_columns<2> of every two-byte field (-9 .. 99, or DECLINED), indexed by the
 /// field's two bytes as one native 16-bit number: one load and one lookup read the commonest
-/// labels, whatever their shape. The constant-width form takes no field without a digit last, so only
-/// those fields are worked out (which keeps the table quick to compile); only their entries,
-/// a few kilobytes, are read in a converted list.
+/// labels, whatever their shape. Only fields with a digit last can be taken, so only those are
+/// worked out (which keeps the table quick to compile); only their entries, a few kilobytes,
+/// are read in a converted list.
 inline constexpr std::array<std::int8_t, 65536> LABEL_PAIRS = [] {
   std::array<std::int8_t, 65536> table{};
   table.fill(DECLINED);
@@ -141,47 +140,49 @@ inline constexpr std::array<std::int8_t, 65536> LABEL_PAIRS = [] {
   return table;
 }();
 
-/// The entry of LABEL_PAIRS for the last two of a field's `COLUMNS` columns when the columns
-/// before them are blank; DECLINED otherwise.
-template <std::size_t COLUMNS>
-inline std::int8_t pair_behind_blanks(const char* field) noexcept {
-  static_assert(COLUMNS >= 2);
-  bool blanks_first = true;
-  for (std::size_t k = 0; k + 2 < COLUMNS; ++k) blanks_first = blanks_first && field[k] == ' ';
-  if (!blanks_first) return DECLINED;
+/// An integer field of 2 <= W <= 9 columns whose columns before its last two are blank, by one
+/// lookup of those two in LABEL_PAIRS: -9 .. 99 in the shapes integer_by_columns takes. False
+/// for any other field.
+template <std::size_t W>
+bool integer_from_pairs(const char* field, std::int32_t& value) noexcept {
+  static_assert(W >= 2 && W <= 9);
+  for (std::size_t k = 0; k + 2 < W; ++k) {
+    if (field[k] != ' ') return false;
+  }
   std::uint16_t pair = 0;
-  std::memcpy(&pair, field + COLUMNS - 2, 2);
-  return LABEL_PAIRS[pair];
+  std::memcpy(&pair, field + W - 2, 2);
+  const std::int8_t looked_up = LABEL_PAIRS[pair];
+  if (looked_up == DECLINED) return false;
+  value = looked_up;
+  return true;
 }
 
 }  // namespace detail
 
 /// parse_integer_in_full with blanks ignored, for a field of a constant W <= 9 columns made of
-/// leading blanks, an optional sign, then digits only, the last column a digit. A field whose
-/// columns before its last two are blank is looked up in LABEL_PAIRS; any other is read column
-/// by column, from the last. False, with `value` untouched, for any other field.
+/// leading blanks, an optional sign, then digits only, the last column a digit. A label of -9
+/// .. 99 behind blanks is looked up; any other field read column by column. False, with `value`
+/// untouched, for any other field.
 template <std::size_t W>
 inline bool parse_integer_constant_width(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 1 && W <= 9);  // nine digits cannot leave the 32-bit range
-  if constexpr (W == 1) {
-    const unsigned digit = static_cast<unsigned char>(field[0]) - unsigned{'0'};
-    if (digit >= 10) return false;
-    value = static_cast<std::int32_t>(digit);
-    return true;
-  } else {
-    const std::int8_t looked_up = detail::pair_behind_blanks<W>(field);
-    if (looked_up != detail::DECLINED) {
-      value = looked_up;
-      return true;
-    }
-    return detail::integer_by_columns<W>(field, value);
+  if constexpr (W >= 2) {
+    if (detail::integer_from_pairs<W>(field, value)) return true;
   }
+  return detail::integer_by_columns<W>(field, value);
 }
 
-/// Loads `COUNT` <= 8 bytes into a text word, the first in lane 0 (the lowest byte) and lanes
-/// COUNT..7 zero: store_text's inverse, whatever the machine's byte order.
+namespace detail {
+
+/// Eight text bytes as one word of eight lanes, lane 0 (the lowest byte) holding the first.
+inline constexpr std::uint64_t LANES = 0x0101010101010101;
+/// The high bit of every lane.
+inline constexpr std::uint64_t HIGH_BITS = LANES * 0x80;
+
+/// Loads `COUNT` <= 8 bytes into a text word, the first in lane 0 and lanes COUNT..7 zero:
+/// store_text's inverse, whatever the machine's byte order.
 template <std::size_t COUNT>
-inline std::uint64_t load_text(const char* from) noexcept {
+std::uint64_t load_text(const char* from) noexcept {
   static_assert(COUNT >= 1 && COUNT <= 8);
   static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
   std::uint64_t text = 0;
@@ -195,95 +196,130 @@ inline std::uint64_t load_text(const char* from) noexcept {
 }
 
 /// The number whose decimal digits are lanes 0..7 of `digits` (each 0..9, lane 0 the most
-/// significant): neighbouring lanes, then pairs, then quadruples joined by one multiplication each.
-inline std::uint64_t eight_digit_value(std::uint64_t digits) noexcept {
+/// significant), by three multiplications, each joining every lane with the one before it:
+/// with lanes of k bits holding values v_i, multiplying by 1 + m * 2^k adds m * v_(i-1) to
+/// lane i, so after a shift by k every second lane holds m * v_i + v_(i+1). Steps with m = 10,
+/// 100 and 10^4 join digits into pairs (8-bit lanes, at most 99 < 2^8), pairs into quadruples
+/// (16-bit lanes, at most 9999 < 2^16) and quadruples into the number (at most 10^8 - 1 <
+/// 2^32): no lane ever carries into the next, and the bits that leave the word's top are
+/// never kept, so the value is exact for every eight digits (checked below and by
+/// field_constant_width_test).
+constexpr std::uint64_t eight_digit_value(std::uint64_t digits) noexcept {
   digits = ((digits * (1 + (std::uint64_t{10} << 8))) >> 8) & 0x00FF00FF00FF00FF;
   digits = ((digits * (1 + (std::uint64_t{100} << 16))) >> 16) & 0x0000FFFF0000FFFF;
   return (digits * (1 + (std::uint64_t{10000} << 32))) >> 32;
 }
+static_assert(99 < (1 << 8) && 9999 < (1 << 16) && 99999999 < (std::uint64_t{1} << 32));
+static_assert(eight_digit_value(0x0807060504030201) == 12345678 && eight_digit_value(LANES * 9) == 99999999);
+
+/// The first HEAD columns of a real field, read column by column: leading blanks, an optional
+/// sign, then digits only. `negative` and `number` take the sign and the digits' value; `blank`
+/// stays true while nothing but blanks was met. False for anything else.
+struct FieldHead {
+  std::uint64_t number = 0;
+  bool negative = false;
+  bool blank = true;
+};
+template <std::size_t HEAD>
+bool read_head(const char* field, FieldHead& head) noexcept {
+  for (std::size_t k = 0; k < HEAD; ++k) {
+    const char c = field[k];
+    if (c >= '0' && c <= '9') {
+      head.number = head.number * 10 + static_cast<std::uint64_t>(c - '0');
+      head.blank = false;
+    } else if (!head.blank || c != ' ') {  // a leading blank is passed over
+      if (!head.blank || (c != '-' && c != '+')) return false;
+      head.negative = c == '-';
+      head.blank = false;
+    }
+  }
+  return true;
+}
+
+/// The last eight columns of a real field of W columns as lanes less '0' (a digit lane holds its
+/// value); a field narrower than eight has blank lanes first.
+template <std::size_t W>
+std::uint64_t tail_lanes(const char* field) noexcept {
+  if constexpr (W >= 8) {
+    return load_text<8>(field + W - 8) ^ (LANES * '0');
+  } else {
+    constexpr unsigned BLANK_BITS = 8 * (8 - W);
+    return (load_text<W>(field) << BLANK_BITS | (LANES * ' ' >> (64 - BLANK_BITS))) ^ (LANES * '0');
+  }
+}
+
+/// For a field whose head held only blanks: the lanes of leading blanks and of a sign after
+/// them, as a mask of all their bits, in `before`; the sign in `negative`. False when no lane
+/// after them is left for a digit.
+inline bool lanes_before_number(std::uint64_t digits, std::uint64_t& before, bool& negative) noexcept {
+  // A lane's high bit is set in (x + 0x7F) | x exactly when x is not zero. A lane of 0x81 or
+  // more also carries into the next lane, which it can only mark as not blank when that lane
+  // lies after the first non-blank one, past what is counted here.
+  const std::uint64_t blank_off = digits ^ (LANES * (' ' ^ '0'));
+  const std::uint64_t non_blank = ((blank_off + LANES * 0x7F) | blank_off) & HIGH_BITS;
+  if (non_blank == 0) return false;
+  const int lead = std::countr_zero(non_blank) - 7;  // 8 x the blanks
+  before = (std::uint64_t{1} << lead) - 1;
+  const auto first = static_cast<unsigned>(digits >> lead) & 0xFF;
+  if (first == ('-' ^ '0') || first == ('+' ^ '0')) {
+    negative = first == ('-' ^ '0');
+    before = before << 8 | 0xFF;
+  }
+  // At least one digit: with blanks and a sign over lanes 0..6, lane 7 must be one.
+  return (before >> 55) == 0 || (digits >> 56) < 10;
+}
+
+/// The number in the lanes of `digits` outside `before`: digits and at most one point. `value`
+/// takes the number its digits make, `places` the digits after a point (-1 without one).
+struct TailNumber {
+  std::uint64_t value = 0;
+  int places = -1;
+};
+inline bool tail_number(std::uint64_t digits, std::uint64_t before, TailNumber& tail) noexcept {
+  // A lane's high bit is set in (x + 0x76) | x exactly when x is 10 or more, not a digit. A
+  // lane of 0x8A or more also carries into the next, which then reads as a second non-digit:
+  // such a field is declined, as it would be anyway.
+  const std::uint64_t non_digit = ((digits + LANES * (0x80 - 10)) | digits) & HIGH_BITS & ~before;
+  if ((non_digit & (non_digit - 1)) != 0) return false;  // two or more
+  std::uint64_t number = digits & ~before;
+  if (non_digit != 0) {
+    const int point = std::countr_zero(non_digit) - 7;  // 8 x its lane
+    if (((digits >> point) & 0xFF) != ('.' ^ '0')) return false;
+    // The lanes before the point move one lane on, over it, leaving a zero in lane 0. The
+    // lanes after it are those at and above the bit just past the point's lane, whose mask is
+    // that bit's negation (none after lane 7, where the bit leaves the word).
+    const std::uint64_t after = 0 - (non_digit << 1);
+    number = (number & after) | ((number << 8) & ~after);
+    tail.places = std::countl_zero(non_digit) / 8;
+  }
+  tail.value = eight_digit_value(number);
+  return true;
+}
+
+}  // namespace detail
 
 /// parse_fixed_in_full with blanks ignored, for a field of a constant W <= 16 columns made of
 /// leading blanks, an optional sign, then digits and at most one point (at least one digit, a
 /// mantissa of at most 2^53), and, in a field wider than 8, no point and no blank after a digit
-/// or sign in its first W - 8 columns. Those columns are read byte by byte; the last eight (or
-/// all W, behind blank lanes) as one word. False, with `value` untouched, for any other field.
+/// or sign in its first W - 8 columns. Those columns are read column by column; the last eight
+/// (or all W, behind blank lanes) as one word. False, with `value` untouched, for any other field.
 template <std::size_t W>
 inline bool parse_fixed_constant_width(const char* field, int decimals, double& value) noexcept {
   static_assert(W >= 1 && W <= 16);  // sixteen digits cannot wrap the mantissa
-  constexpr std::size_t HEAD = W > 8 ? W - 8 : 0;
-  constexpr std::uint64_t LANES = 0x0101010101010101;
-  // The head: blanks, a sign, digits, read column by column.
-  bool negative = false;
-  bool head_blank = true;  // nothing but blanks so far
-  std::uint64_t head_value = 0;
-  const auto head_by_columns = [&]() noexcept {
-    for (std::size_t k = 0; k < HEAD; ++k) {
-      const char c = field[k];
-      const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
-      if (digit < 10) {
-        head_value = head_value * 10 + digit;
-        head_blank = false;
-      } else if (!head_blank || c != ' ') {  // a leading blank is passed over
-        if (!head_blank || (c != '-' && c != '+')) return false;
-        negative = c == '-';
-        head_blank = false;
-      }
-    }
-    return true;
-  };
-  if (!head_by_columns()) return false;
-  // The tail: eight lanes, the field's first byte after the blank lanes of a narrow field.
-  std::uint64_t tail = 0;
-  if constexpr (W >= 8) {
-    tail = load_text<8>(field + HEAD);
-  } else {
-    tail = load_text<W>(field) << (8 * (8 - W)) | ((std::uint64_t{1} << (8 * (8 - W))) - 1) / 0xFF * ' ';
-  }
-  const std::uint64_t digits = tail ^ (LANES * '0');  // a digit lane holds its value
-  constexpr std::uint64_t HIGH = LANES * 0x80;
-  // Lanes before the number: leading blanks and a sign, only where the head held nothing.
-  std::uint64_t before = 0;
-  if (head_blank) {
-    const std::uint64_t blank_off = digits ^ (LANES * (' ' ^ '0'));
-    // A carry out of a lane of 0x81 or more can only mark the lane after a non-blank one.
-    const std::uint64_t non_blank = ((blank_off + LANES * 0x7F) | blank_off) & HIGH;
-    if (non_blank == 0) return false;
-    const int lead = std::countr_zero(non_blank) - 7;  // 8 x the blanks
-    before = (std::uint64_t{1} << lead) - 1;
-    const auto first = static_cast<unsigned>(digits >> lead) & 0xFF;
-    if (first == ('-' ^ '0') || first == ('+' ^ '0')) {
-      negative = first == ('-' ^ '0');
-      before = before << 8 | 0xFF;
-    }
-    // At least one digit: with blanks and a sign over lanes 0..6, lane 7 must be one.
-    if ((before >> 55) != 0 && (digits >> 56) >= 10) return false;
-  }
-  // After them only digits and at most one point.
-  // A lane of 0x8A or more carries into the next one, which can then only look like a second
-  // non-digit: such a field is declined, as it would be anyway.
-  const std::uint64_t non_digit = ((digits + LANES * (0x80 - 10)) | digits) & HIGH & ~before;
-  if ((non_digit & (non_digit - 1)) != 0) return false;
-  std::uint64_t number = digits & ~before;
-  int places = decimals;
-  std::uint64_t head_scale = 100000000;  // the head's digits stand before the tail's eight
-  if (non_digit != 0) {
-    const int point = std::countr_zero(non_digit) - 7;  // 8 x its lane
-    if (((digits >> point) & 0xFF) != ('.' ^ '0')) return false;
-    // The lanes before the point move one lane on, over it. Those after it are the negation
-    // of the bit just past the point's lane (none after lane 7), which needs no count of its
-    // place, so the digits need not wait for one.
-    const std::uint64_t after = 0 - (non_digit << 1);
-    number = (number & after) | ((number << 8) & ~after);
-    places = std::countl_zero(non_digit) / 8;  // the lanes after the point
-    head_scale = 10000000;
-  } else if (decimals < 0 || decimals > EXACT_POWERS_MAX) {
-    return false;
-  }
-  const std::uint64_t mantissa = head_value * head_scale + eight_digit_value(number);
+  detail::FieldHead head;
+  if (!detail::read_head<(W > 8 ? W - 8 : 0)>(field, head)) return false;
+  const std::uint64_t digits = detail::tail_lanes<W>(field);
+  std::uint64_t before = 0;  // the tail's lanes before the number
+  if (head.blank && !detail::lanes_before_number(digits, before, head.negative)) return false;
+  detail::TailNumber tail;
+  if (!detail::tail_number(digits, before, tail)) return false;
+  if (tail.places < 0 && (decimals < 0 || decimals > EXACT_POWERS_MAX)) return false;
+  // The head's digits stand before the tail's eight, or seven beside a point.
+  const std::uint64_t mantissa = head.number * (tail.places < 0 ? 100000000 : 10000000) + tail.value;
   if constexpr (W == 16) {
     if (mantissa > (std::uint64_t{1} << 53)) return false;
   }
-  value = exact_decimal(mantissa, -places, negative);
+  value = exact_decimal(mantissa, -(tail.places < 0 ? decimals : tail.places), head.negative);
   return true;
 }
 

@@ -218,6 +218,21 @@ TEST(FixedConstantWidth, TakesTheFrequencyShapesAcrossItsFirstColumnsAndTheLastE
   EXPECT_EQ(value, 9007199254740992.0);
 }
 
+TEST(EightDigitValue, EveryHalfAgainstSomeOthers) {
+  // Lanes of the digits of `value`, the most significant in lane 0.
+  const auto lanes_of = [](std::uint32_t value) {
+    std::uint64_t lanes = 0;
+    for (int lane = 7; lane >= 0; --lane, value /= 10) lanes |= std::uint64_t{value % 10} << (8 * lane);
+    return lanes;
+  };
+  for (std::uint32_t half = 0; half < 10000; ++half) {
+    for (const std::uint32_t other : {0U, 1U, 5000U, 9999U}) {
+      ASSERT_EQ(detail::eight_digit_value(lanes_of(half * 10000 + other)), half * 10000 + other);
+      ASSERT_EQ(detail::eight_digit_value(lanes_of(other * 10000 + half)), other * 10000 + half);
+    }
+  }
+}
+
 template <std::size_t W>
 void expect_integer_render_agrees() {
   for (std::int32_t value = -12000; value <= 12000; ++value) {
