@@ -144,7 +144,7 @@ inline constexpr std::array<std::int8_t, 65536> LABEL_PAIRS = [] {
 /// lookup of those two in LABEL_PAIRS: -9 .. 99 in the shapes integer_by_columns takes. False
 /// for any other field.
 template <std::size_t W>
-bool integer_from_pairs(const char* field, std::int32_t& value) noexcept {
+inline bool integer_from_pairs(const char* field, std::int32_t& value) noexcept {
   static_assert(W >= 2 && W <= 9);
   for (std::size_t k = 0; k + 2 < W; ++k) {
     if (field[k] != ' ') return false;
@@ -182,7 +182,7 @@ inline constexpr std::uint64_t HIGH_BITS = LANES * 0x80;
 /// Loads `COUNT` <= 8 bytes into a text word, the first in lane 0 and lanes COUNT..7 zero:
 /// store_text's inverse, whatever the machine's byte order.
 template <std::size_t COUNT>
-std::uint64_t load_text(const char* from) noexcept {
+inline std::uint64_t load_text(const char* from) noexcept {
   static_assert(COUNT >= 1 && COUNT <= 8);
   static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
   std::uint64_t text = 0;
@@ -221,7 +221,7 @@ struct FieldHead {
   bool blank = true;
 };
 template <std::size_t HEAD>
-bool read_head(const char* field, FieldHead& head) noexcept {
+inline bool read_head(const char* field, FieldHead& head) noexcept {
   for (std::size_t k = 0; k < HEAD; ++k) {
     const char c = field[k];
     if (c >= '0' && c <= '9') {
@@ -239,7 +239,7 @@ bool read_head(const char* field, FieldHead& head) noexcept {
 /// The last eight columns of a real field of W columns as lanes less '0' (a digit lane holds its
 /// value); a field narrower than eight has blank lanes first.
 template <std::size_t W>
-std::uint64_t tail_lanes(const char* field) noexcept {
+inline std::uint64_t tail_lanes(const char* field) noexcept {
   if constexpr (W >= 8) {
     return load_text<8>(field + W - 8) ^ (LANES * '0');
   } else {

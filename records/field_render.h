@@ -90,7 +90,7 @@ constexpr std::int32_t HIGHEST_FITTING = static_cast<std::int32_t>(power_of_ten(
 /// An integer of W <= 3 columns: every value that fits, -99 .. 999 at most, as the last W
 /// columns of its entry in SIGNED_TRIPLES (the columns before them are blanks for such a value).
 template <std::size_t W>
-bool render_from_triples(std::int32_t value, char* columns) noexcept {
+inline bool render_from_triples(std::int32_t value, char* columns) noexcept {
   static_assert(W >= 1 && W <= 3);
   if (value < LOWEST_FITTING<W> || value > HIGHEST_FITTING<W>) return false;
   std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * static_cast<std::size_t>(value + 99) + (3 - W), W);
@@ -99,7 +99,7 @@ bool render_from_triples(std::int32_t value, char* columns) noexcept {
 
 /// An integer of 4 <= W <= 9 columns: every value that fits, digit by digit from the last column.
 template <std::size_t W>
-bool render_by_digits(std::int32_t value, char* columns) noexcept {
+inline bool render_by_digits(std::int32_t value, char* columns) noexcept {
   static_assert(W >= 4 && W <= 9);
   if (value < LOWEST_FITTING<W> || value > HIGHEST_FITTING<W>) return false;
   auto magnitude = static_cast<std::uint32_t>(value < 0 ? -value : value);
@@ -127,17 +127,34 @@ inline bool render_integer_constant_width(std::int32_t value, char* columns) noe
   }
 }
 
-/// eight_digits from its first split: `halves` holds the first four digits' value in its low
-/// 32 bits and the last four's in its high 32. Each step splits every lane of the word in two
-/// by a multiply and a shift, exact for the lane values involved.
-inline std::uint64_t digits_of_halves(std::uint64_t halves) noexcept {
-  // Each split puts the quotient q in the low half of a lane and the remainder above it as
-  // (lane << half) - q * (divisor << half) + q: one multiplication and a subtraction.
-  const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
+namespace detail {
+
+/// True when (n * multiplier) >> shift is n / divisor for every n below `below`.
+constexpr bool divides_by_multiplying(std::uint64_t multiplier, int shift, std::uint64_t divisor,
+                                      std::uint64_t below) noexcept {
+  for (std::uint64_t n = 0; n < below; ++n) {
+    if ((n * multiplier) >> shift != n / divisor) return false;
+  }
+  return true;
+}
+
+/// The eight digits of a number below 10^8 as text in one word, the most significant in lane 0
+/// (the lowest byte): `halves` holds its first four digits' value (a number below 10^4) in its
+/// low 32 bits and its last four's in its high 32. Each step splits every lane in two at once.
+/// A lane n < 10^4 splits into q = n / 100 and r = n - 100 q as (n << 16) - q * ((100 << 16) - 1)
+/// = (r << 16) + q, and a 16-bit lane m < 100 into m / 10 and its last digit the same way. The
+/// quotients come from multiplying by a rounded-up reciprocal: n * 10486 >> 20 (10486 / 2^20 =
+/// 1/100 + 24 / (100 * 2^20)) is n / 100 for n < 43690, and m * 103 >> 10 (103 / 2^10 = 1/10 +
+/// 6 / (10 * 2^10)) is m / 10 for m < 170; both are checked over their whole range below. No
+/// product leaves its lane: 9999 * 10486 < 2^27 and 99 * 103 < 2^14.
+constexpr std::uint64_t digits_of_halves(std::uint64_t halves) noexcept {
+  const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;
   const std::uint64_t pairs = (halves << 16) - hundreds * ((100 << 16) - 1);
-  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;
   return ((pairs << 8) - tens * ((10 << 8) - 1)) | 0x3030303030303030;
 }
+static_assert(divides_by_multiplying(10486, 20, 100, 10000) && 9999 * 10486 < (1 << 27));
+static_assert(divides_by_multiplying(103, 10, 10, 100) && 99 * 103 < (1 << 14));
 
 /// Stores lanes 0 .. COUNT-1 of a text word (lane 0 in the lowest byte) to `to` in that order:
 /// memory order on a little-endian machine, byte-reversed first on a big-endian one.
@@ -153,61 +170,83 @@ inline void store_text(std::uint64_t text, char* to) noexcept {
   std::memcpy(to, &text, COUNT);
 }
 
-/// render_fixed_in_full for a constant W <= 20 and 0 <= D <= 9 with D + 2 <= W, where W - 1
-/// columns hold 9 to 11 digits and 1 <= D <= 7: positive values of 1 or more that fit, whose
-/// |x| * 10^D is taken exactly as one number, so the digits are those of render_fixed_in_full.
-/// False, with the columns untouched, for every other value, and every value of other shapes.
+/// The fixed-point shapes written as one number: W - 1 columns of digits (nine to eleven) of
+/// which D (one to seven) are decimals, so that the point falls among the low eight digits and
+/// what is above them fits three columns.
+template <std::size_t W, std::size_t D>
+inline constexpr bool ONE_NUMBER_SHAPE = D >= 1 && D <= 7 && W >= 10 && W <= 12;
+
+/// x * 10^D rounded half away from zero, exactly, for a positive x of 1 <= x < 2^(41 - D): with
+/// x = m / 2^f (m the 53-bit mantissa, f its fraction bits, here D + 12 .. 52), it is
+/// floor((m * 5^D + 2^(s-1)) / 2^s) with s = f - D. m * 5^D needs up to 70 bits, so m is taken
+/// as h * 2^11 + l: the sum is 2^11 (h * 5^D + 2^(s-12)) + l * 5^D, and flooring by 2^11 first
+/// and by 2^(s-11) after gives the same floor. h * 5^D + 2^(s-12) + l * 5^D / 2^11 stays below
+/// 2^60 (checked below). Every value a ONE_NUMBER_SHAPE field holds lies in the range. False
+/// for any value outside it, negative ones included (their sign bit sets the exponent above it).
+template <std::size_t D>
+inline bool scaled_exactly(std::uint64_t bits, std::uint64_t& scaled) noexcept {
+  constexpr std::uint64_t FIVE_POWER = power_of_ten(D) >> D;  // 10^D = 5^D * 2^D
+  static_assert(D <= 7 && (std::uint64_t{1} << 42) * FIVE_POWER + (std::uint64_t{1} << 41) < (std::uint64_t{1} << 60));
+  const int fraction_bits = 1023 + 52 - static_cast<int>(bits >> 52);
+  if (fraction_bits < static_cast<int>(D) + 12 || fraction_bits > 52) return false;
+  const int shift = fraction_bits - static_cast<int>(D);
+  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const std::uint64_t high_part = (mantissa >> 11) * FIVE_POWER + (std::uint64_t{1} << (shift - 12));
+  scaled = (high_part + (((mantissa & ((1 << 11) - 1)) * FIVE_POWER) >> 11)) >> (shift - 11);
+  return true;
+}
+
+/// Blanks over the leading '0' lanes of `text`, among its first COUNT lanes.
+template <unsigned COUNT>
+inline std::uint64_t blank_leading_zeros(std::uint64_t text) noexcept {
+  for (unsigned lane = 0; lane < COUNT && ((text >> (8 * lane)) & 0xFF) == '0'; ++lane) {
+    text ^= std::uint64_t{'0' ^ ' '} << (8 * lane);
+  }
+  return text;
+}
+
+/// Writes a ONE_NUMBER_SHAPE field from `scaled` < 10^(W - 1), the value times 10^D.
+template <std::size_t W, std::size_t D>
+inline void write_one_number(std::uint64_t scaled, char* columns) noexcept {
+  constexpr std::size_t HIGH_COLUMNS = W - 9;  // the columns above the low eight digits
+  const std::uint64_t high = scaled / 100000000;
+  // The low eight digits' two halves, each from a quotient of the scaled value itself, so that
+  // neither division waits for the other.
+  const std::uint64_t upper = scaled / 10000;
+  std::uint64_t text = digits_of_halves((upper - high * 10000) | (scaled - upper * 10000) << 32);
+  // Without digits above the low eight, blanks over the leading zeros of the integer lanes,
+  // all but the last.
+  if (high == 0) text = blank_leading_zeros<7 - D>(text);
+  // Three overlapping stores, each covering what the one before got wrong: four bytes of the
+  // label table (blanks where nothing stands above the low eight digits; the last of the four,
+  // or of the next entry, is not its own), the eight digits one column right of their place,
+  // then the integer lanes and the point in their place.
+  constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
+  const std::size_t entry = high != 0 ? high + 99 : BLANK_TRIPLE;
+  std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * entry + (3 - HIGH_COLUMNS), 4);
+  store_text<8>(text, columns + HIGH_COLUMNS + 1);
+  const std::uint64_t integer_lanes = text & ((std::uint64_t{1} << INTEGER_BITS) - 1);
+  store_text<9 - D>(integer_lanes | std::uint64_t{'.'} << INTEGER_BITS, columns + HIGH_COLUMNS);
+}
+
+}  // namespace detail
+
+/// render_fixed_in_full for a constant W <= 20 and D <= 9 with D + 2 <= W. In a
+/// detail::ONE_NUMBER_SHAPE field, positive values of 1 or more that fit, taken exactly as one
+/// number |x| * 10^D, so that the digits are those of render_fixed_in_full. False, with the
+/// columns untouched, for every other value, and for every value in a field of another shape.
 template <std::size_t W, std::size_t D>
 inline bool render_fixed_constant_width(double value, char* columns) noexcept {
   static_assert(W <= 20 && D <= 9 && D + 2 <= W);
-  constexpr int BIAS = 1023;
-  constexpr std::size_t INTEGER_COLUMNS = W - D - 1;
-  constexpr std::uint64_t FIVE_POWER = power_of_ten(D) >> D;  // 10^D = 5^D * 2^D
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  if constexpr (D >= 1 && D <= 7 && INTEGER_COLUMNS + D >= 9 && INTEGER_COLUMNS + D <= 11) {
-    // The value as one number of INTEGER_COLUMNS + D digits: its low eight digits hold the
-    // point's place, and what is above them fits three columns. Without a sign, only a number
-    // with nothing above its low eight has leading zeros to blank among them.
-    // |x| * 10^D rounded half away from zero is (mantissa * 5^D + half) >> shift; taken as the
-    // mantissa's bits above its low eleven and those eleven apart, each product fits a word,
-    // and the half, a multiple of 2^11, passes through the inner shift whole.
-    // With the sign bit above the exponent, a negative value has no fraction bits in range.
-    const int positive_fraction_bits = BIAS + 52 - static_cast<int>(bits >> 52);
-    if (positive_fraction_bits >= static_cast<int>(D) + 12 && positive_fraction_bits <= 52) {
-      const int shift = positive_fraction_bits - static_cast<int>(D);
-      const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-      constexpr std::uint64_t LOW_ELEVEN = (std::uint64_t{1} << 11) - 1;
-      const std::uint64_t scaled = ((mantissa >> 11) * FIVE_POWER + (((mantissa & LOW_ELEVEN) * FIVE_POWER) >> 11) +
-                                    (std::uint64_t{1} << (shift - 12))) >>
-                                   (shift - 11);
-      constexpr std::size_t HIGH_COLUMNS = INTEGER_COLUMNS + D - 8;
-      constexpr std::uint64_t LOW_EIGHT = power_of_ten(8);
-      const std::uint64_t high = scaled / LOW_EIGHT;
-      if (scaled < power_of_ten(INTEGER_COLUMNS + D)) {
-        // The low eight digits' two halves, each from a quotient of the scaled value itself,
-        // so that neither division waits for the other.
-        const std::uint64_t upper = scaled / 10000;
-        std::uint64_t text = digits_of_halves((upper - high * 10000) | (scaled - upper * 10000) << 32);
-        // Blanks over the leading zeros of the integer lanes, all but the last.
-        for (unsigned lane = 0; high == 0 && lane + 1 < 8 - D; ++lane) {
-          if (((text >> (8 * lane)) & 0xFF) != '0') break;
-          text ^= std::uint64_t{'0' ^ ' '} << (8 * lane);
-        }
-        // Three overlapping stores, each covering what the one before got wrong: four bytes
-        // of the table (blanks over a number with nothing above its low eight digits; the
-        // last of the four, or of the next entry, is not its own), the eight digits one
-        // column right of their place, then the integer lanes and the point.
-        constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
-        constexpr std::uint64_t INTEGER_LANES = (std::uint64_t{1} << INTEGER_BITS) - 1;
-        const std::size_t entry = high != 0 ? high + 99 : BLANK_TRIPLE;
-        std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * entry + (3 - HIGH_COLUMNS), 4);
-        store_text<8>(text, columns + HIGH_COLUMNS + 1);
-        store_text<9 - D>((text & INTEGER_LANES) | std::uint64_t{'.'} << INTEGER_BITS, columns + HIGH_COLUMNS);
-        return true;
-      }
-    }
+  if constexpr (detail::ONE_NUMBER_SHAPE<W, D>) {
+    std::uint64_t scaled = 0;
+    if (!detail::scaled_exactly<D>(std::bit_cast<std::uint64_t>(value), scaled)) return false;
+    if (scaled >= power_of_ten(W - 1)) return false;
+    detail::write_one_number<W, D>(scaled, columns);
+    return true;
+  } else {
+    return false;
   }
-  return false;
 }
 
 /// Character field of `width` columns: the first `width` bytes, or blanks and then all `length` bytes.

@@ -340,7 +340,7 @@ TEST(FixedRenderConstantWidth, DeclinesWhatOnlyTheFullRendererWrites) {
 TEST(DigitsOfHalves, EveryLaneValueAndRandomWords) {
   const auto text_of = [](std::uint32_t value) {
     char bytes[8];
-    store_text<8>(digits_of_halves(value / 10000 | std::uint64_t{value % 10000} << 32), bytes);
+    detail::store_text<8>(detail::digits_of_halves(value / 10000 | std::uint64_t{value % 10000} << 32), bytes);
     return std::string(bytes, sizeof bytes);
   };
   const auto expected = [](std::uint32_t value) {
