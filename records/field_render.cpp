@@ -27,60 +27,35 @@ constexpr std::size_t SCRATCH_MIDDLE = 64;
 /// allocate theirs.
 constexpr std::size_t SCRATCH_WIDTH_LIMIT = 62;
 
-/// Range of the power table: E0 of a normal double lies in -307..309, one less when estimated.
-constexpr int MIN_TEN_POWER = -309;
+/// Range of the power table: E0 of a normal double below 1 lies in -307..0, one less when
+/// estimated, and the scaling multiplies by 10^-E0.
 constexpr int MAX_TEN_POWER = 308;
 
-/// The doubles nearest to 10^k, k = MIN_TEN_POWER .. MAX_TEN_POWER. The compiler rounds each
-/// literal correctly, so no run-time arithmetic can disturb them.
+/// The doubles nearest to 10^k, k = 0 .. MAX_TEN_POWER. The compiler rounds each literal
+/// correctly, so no run-time arithmetic can disturb them.
 constexpr double TEN_POWERS[] = {
-    1e-309, 1e-308, 1e-307, 1e-306, 1e-305, 1e-304, 1e-303, 1e-302, 1e-301, 1e-300, 1e-299, 1e-298, 1e-297, 1e-296,
-    1e-295, 1e-294, 1e-293, 1e-292, 1e-291, 1e-290, 1e-289, 1e-288, 1e-287, 1e-286, 1e-285, 1e-284, 1e-283, 1e-282,
-    1e-281, 1e-280, 1e-279, 1e-278, 1e-277, 1e-276, 1e-275, 1e-274, 1e-273, 1e-272, 1e-271, 1e-270, 1e-269, 1e-268,
-    1e-267, 1e-266, 1e-265, 1e-264, 1e-263, 1e-262, 1e-261, 1e-260, 1e-259, 1e-258, 1e-257, 1e-256, 1e-255, 1e-254,
-    1e-253, 1e-252, 1e-251, 1e-250, 1e-249, 1e-248, 1e-247, 1e-246, 1e-245, 1e-244, 1e-243, 1e-242, 1e-241, 1e-240,
-    1e-239, 1e-238, 1e-237, 1e-236, 1e-235, 1e-234, 1e-233, 1e-232, 1e-231, 1e-230, 1e-229, 1e-228, 1e-227, 1e-226,
-    1e-225, 1e-224, 1e-223, 1e-222, 1e-221, 1e-220, 1e-219, 1e-218, 1e-217, 1e-216, 1e-215, 1e-214, 1e-213, 1e-212,
-    1e-211, 1e-210, 1e-209, 1e-208, 1e-207, 1e-206, 1e-205, 1e-204, 1e-203, 1e-202, 1e-201, 1e-200, 1e-199, 1e-198,
-    1e-197, 1e-196, 1e-195, 1e-194, 1e-193, 1e-192, 1e-191, 1e-190, 1e-189, 1e-188, 1e-187, 1e-186, 1e-185, 1e-184,
-    1e-183, 1e-182, 1e-181, 1e-180, 1e-179, 1e-178, 1e-177, 1e-176, 1e-175, 1e-174, 1e-173, 1e-172, 1e-171, 1e-170,
-    1e-169, 1e-168, 1e-167, 1e-166, 1e-165, 1e-164, 1e-163, 1e-162, 1e-161, 1e-160, 1e-159, 1e-158, 1e-157, 1e-156,
-    1e-155, 1e-154, 1e-153, 1e-152, 1e-151, 1e-150, 1e-149, 1e-148, 1e-147, 1e-146, 1e-145, 1e-144, 1e-143, 1e-142,
-    1e-141, 1e-140, 1e-139, 1e-138, 1e-137, 1e-136, 1e-135, 1e-134, 1e-133, 1e-132, 1e-131, 1e-130, 1e-129, 1e-128,
-    1e-127, 1e-126, 1e-125, 1e-124, 1e-123, 1e-122, 1e-121, 1e-120, 1e-119, 1e-118, 1e-117, 1e-116, 1e-115, 1e-114,
-    1e-113, 1e-112, 1e-111, 1e-110, 1e-109, 1e-108, 1e-107, 1e-106, 1e-105, 1e-104, 1e-103, 1e-102, 1e-101, 1e-100,
-    1e-99,  1e-98,  1e-97,  1e-96,  1e-95,  1e-94,  1e-93,  1e-92,  1e-91,  1e-90,  1e-89,  1e-88,  1e-87,  1e-86,
-    1e-85,  1e-84,  1e-83,  1e-82,  1e-81,  1e-80,  1e-79,  1e-78,  1e-77,  1e-76,  1e-75,  1e-74,  1e-73,  1e-72,
-    1e-71,  1e-70,  1e-69,  1e-68,  1e-67,  1e-66,  1e-65,  1e-64,  1e-63,  1e-62,  1e-61,  1e-60,  1e-59,  1e-58,
-    1e-57,  1e-56,  1e-55,  1e-54,  1e-53,  1e-52,  1e-51,  1e-50,  1e-49,  1e-48,  1e-47,  1e-46,  1e-45,  1e-44,
-    1e-43,  1e-42,  1e-41,  1e-40,  1e-39,  1e-38,  1e-37,  1e-36,  1e-35,  1e-34,  1e-33,  1e-32,  1e-31,  1e-30,
-    1e-29,  1e-28,  1e-27,  1e-26,  1e-25,  1e-24,  1e-23,  1e-22,  1e-21,  1e-20,  1e-19,  1e-18,  1e-17,  1e-16,
-    1e-15,  1e-14,  1e-13,  1e-12,  1e-11,  1e-10,  1e-9,   1e-8,   1e-7,   1e-6,   1e-5,   1e-4,   1e-3,   1e-2,
-    1e-1,   1e0,    1e1,    1e2,    1e3,    1e4,    1e5,    1e6,    1e7,    1e8,    1e9,    1e10,   1e11,   1e12,
-    1e13,   1e14,   1e15,   1e16,   1e17,   1e18,   1e19,   1e20,   1e21,   1e22,   1e23,   1e24,   1e25,   1e26,
-    1e27,   1e28,   1e29,   1e30,   1e31,   1e32,   1e33,   1e34,   1e35,   1e36,   1e37,   1e38,   1e39,   1e40,
-    1e41,   1e42,   1e43,   1e44,   1e45,   1e46,   1e47,   1e48,   1e49,   1e50,   1e51,   1e52,   1e53,   1e54,
-    1e55,   1e56,   1e57,   1e58,   1e59,   1e60,   1e61,   1e62,   1e63,   1e64,   1e65,   1e66,   1e67,   1e68,
-    1e69,   1e70,   1e71,   1e72,   1e73,   1e74,   1e75,   1e76,   1e77,   1e78,   1e79,   1e80,   1e81,   1e82,
-    1e83,   1e84,   1e85,   1e86,   1e87,   1e88,   1e89,   1e90,   1e91,   1e92,   1e93,   1e94,   1e95,   1e96,
-    1e97,   1e98,   1e99,   1e100,  1e101,  1e102,  1e103,  1e104,  1e105,  1e106,  1e107,  1e108,  1e109,  1e110,
-    1e111,  1e112,  1e113,  1e114,  1e115,  1e116,  1e117,  1e118,  1e119,  1e120,  1e121,  1e122,  1e123,  1e124,
-    1e125,  1e126,  1e127,  1e128,  1e129,  1e130,  1e131,  1e132,  1e133,  1e134,  1e135,  1e136,  1e137,  1e138,
-    1e139,  1e140,  1e141,  1e142,  1e143,  1e144,  1e145,  1e146,  1e147,  1e148,  1e149,  1e150,  1e151,  1e152,
-    1e153,  1e154,  1e155,  1e156,  1e157,  1e158,  1e159,  1e160,  1e161,  1e162,  1e163,  1e164,  1e165,  1e166,
-    1e167,  1e168,  1e169,  1e170,  1e171,  1e172,  1e173,  1e174,  1e175,  1e176,  1e177,  1e178,  1e179,  1e180,
-    1e181,  1e182,  1e183,  1e184,  1e185,  1e186,  1e187,  1e188,  1e189,  1e190,  1e191,  1e192,  1e193,  1e194,
-    1e195,  1e196,  1e197,  1e198,  1e199,  1e200,  1e201,  1e202,  1e203,  1e204,  1e205,  1e206,  1e207,  1e208,
-    1e209,  1e210,  1e211,  1e212,  1e213,  1e214,  1e215,  1e216,  1e217,  1e218,  1e219,  1e220,  1e221,  1e222,
-    1e223,  1e224,  1e225,  1e226,  1e227,  1e228,  1e229,  1e230,  1e231,  1e232,  1e233,  1e234,  1e235,  1e236,
-    1e237,  1e238,  1e239,  1e240,  1e241,  1e242,  1e243,  1e244,  1e245,  1e246,  1e247,  1e248,  1e249,  1e250,
-    1e251,  1e252,  1e253,  1e254,  1e255,  1e256,  1e257,  1e258,  1e259,  1e260,  1e261,  1e262,  1e263,  1e264,
-    1e265,  1e266,  1e267,  1e268,  1e269,  1e270,  1e271,  1e272,  1e273,  1e274,  1e275,  1e276,  1e277,  1e278,
-    1e279,  1e280,  1e281,  1e282,  1e283,  1e284,  1e285,  1e286,  1e287,  1e288,  1e289,  1e290,  1e291,  1e292,
-    1e293,  1e294,  1e295,  1e296,  1e297,  1e298,  1e299,  1e300,  1e301,  1e302,  1e303,  1e304,  1e305,  1e306,
-    1e307,  1e308,
+    1e0,   1e1,   1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,
+    1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30,  1e31,
+    1e32,  1e33,  1e34,  1e35,  1e36,  1e37,  1e38,  1e39,  1e40,  1e41,  1e42,  1e43,  1e44,  1e45,  1e46,  1e47,
+    1e48,  1e49,  1e50,  1e51,  1e52,  1e53,  1e54,  1e55,  1e56,  1e57,  1e58,  1e59,  1e60,  1e61,  1e62,  1e63,
+    1e64,  1e65,  1e66,  1e67,  1e68,  1e69,  1e70,  1e71,  1e72,  1e73,  1e74,  1e75,  1e76,  1e77,  1e78,  1e79,
+    1e80,  1e81,  1e82,  1e83,  1e84,  1e85,  1e86,  1e87,  1e88,  1e89,  1e90,  1e91,  1e92,  1e93,  1e94,  1e95,
+    1e96,  1e97,  1e98,  1e99,  1e100, 1e101, 1e102, 1e103, 1e104, 1e105, 1e106, 1e107, 1e108, 1e109, 1e110, 1e111,
+    1e112, 1e113, 1e114, 1e115, 1e116, 1e117, 1e118, 1e119, 1e120, 1e121, 1e122, 1e123, 1e124, 1e125, 1e126, 1e127,
+    1e128, 1e129, 1e130, 1e131, 1e132, 1e133, 1e134, 1e135, 1e136, 1e137, 1e138, 1e139, 1e140, 1e141, 1e142, 1e143,
+    1e144, 1e145, 1e146, 1e147, 1e148, 1e149, 1e150, 1e151, 1e152, 1e153, 1e154, 1e155, 1e156, 1e157, 1e158, 1e159,
+    1e160, 1e161, 1e162, 1e163, 1e164, 1e165, 1e166, 1e167, 1e168, 1e169, 1e170, 1e171, 1e172, 1e173, 1e174, 1e175,
+    1e176, 1e177, 1e178, 1e179, 1e180, 1e181, 1e182, 1e183, 1e184, 1e185, 1e186, 1e187, 1e188, 1e189, 1e190, 1e191,
+    1e192, 1e193, 1e194, 1e195, 1e196, 1e197, 1e198, 1e199, 1e200, 1e201, 1e202, 1e203, 1e204, 1e205, 1e206, 1e207,
+    1e208, 1e209, 1e210, 1e211, 1e212, 1e213, 1e214, 1e215, 1e216, 1e217, 1e218, 1e219, 1e220, 1e221, 1e222, 1e223,
+    1e224, 1e225, 1e226, 1e227, 1e228, 1e229, 1e230, 1e231, 1e232, 1e233, 1e234, 1e235, 1e236, 1e237, 1e238, 1e239,
+    1e240, 1e241, 1e242, 1e243, 1e244, 1e245, 1e246, 1e247, 1e248, 1e249, 1e250, 1e251, 1e252, 1e253, 1e254, 1e255,
+    1e256, 1e257, 1e258, 1e259, 1e260, 1e261, 1e262, 1e263, 1e264, 1e265, 1e266, 1e267, 1e268, 1e269, 1e270, 1e271,
+    1e272, 1e273, 1e274, 1e275, 1e276, 1e277, 1e278, 1e279, 1e280, 1e281, 1e282, 1e283, 1e284, 1e285, 1e286, 1e287,
+    1e288, 1e289, 1e290, 1e291, 1e292, 1e293, 1e294, 1e295, 1e296, 1e297, 1e298, 1e299, 1e300, 1e301, 1e302, 1e303,
+    1e304, 1e305, 1e306, 1e307, 1e308,
 };
-static_assert(std::size(TEN_POWERS) == MAX_TEN_POWER - MIN_TEN_POWER + 1);
+static_assert(std::size(TEN_POWERS) == MAX_TEN_POWER + 1);
 
 /// Biased exponent field of a double.
 unsigned biased_exponent(std::uint64_t bits) noexcept { return static_cast<unsigned>(bits >> 52) & EXPONENT_ALL_ONES; }
@@ -99,13 +74,13 @@ BinaryValue decompose(std::uint64_t bits) noexcept {
   return {fraction | HIDDEN_BIT, static_cast<int>(biased) - EXPONENT_BIAS - 52};
 }
 
-/// q = p + p * 2^-53 rounded to nearest. p * 2^-53 is between one half and one unit in the last
-/// place of a normal p, and exactly one half only when p is a power of two (10^0 = 1 here, which
-/// ties to itself); for a subnormal p it is under one half. So q is the next double above p,
-/// except that 1 and subnormal powers stay as they are.
+/// q = p + p * 2^-53 rounded to nearest, p the double nearest 10^k (0 <= k <= MAX_TEN_POWER).
+/// p * 2^-53 is between one half and one unit in the last place of p, and exactly one half only
+/// when p is a power of two (10^0 = 1, which ties to itself). So q is the next double above p,
+/// except that 1 stays as it is.
 BinaryValue nudged_power_of_ten(int k) noexcept {
-  auto bits = std::bit_cast<std::uint64_t>(TEN_POWERS[k - MIN_TEN_POWER]);
-  if (biased_exponent(bits) != 0 && (bits & FRACTION_MASK) != 0) ++bits;
+  auto bits = std::bit_cast<std::uint64_t>(TEN_POWERS[k]);
+  if ((bits & FRACTION_MASK) != 0) ++bits;
   return decompose(bits);
 }
 
@@ -179,16 +154,6 @@ class BinaryFraction {
     return static_cast<unsigned>(carry);
   }
 
-  /// True when no bit is left, so every further digit is 0.
-  [[nodiscard]] bool is_zero() const noexcept {
-    return std::all_of(words_, words_ + word_count_, [](std::uint32_t w) { return w == 0; });
-  }
-
-  /// True when the fraction is one half or more.
-  [[nodiscard]] bool at_least_half() const noexcept {
-    return word_count_ > 0 && (words_[word_count_ - 1] & 0x80000000U) != 0;
-  }
-
  private:
   static constexpr int MAX_FRACTION_BITS = 1074;
   static constexpr int MAX_WORDS = (MAX_FRACTION_BITS + 31) / 32;
@@ -196,105 +161,29 @@ class BinaryFraction {
   int word_count_ = 0;
 };
 
-/// Receives the generated digits in order. Keeps the first `keep` of them at `at`, remembers the
-/// next one (which decides the rounding) and only watches later ones for a run of nines that a
-/// carry could pass through. Digits are never written beyond at[keep - 1], nor before at[-1].
-class DigitSink {
- public:
-  /// Keeps `keep` digits from `at`; a carry out of the first may raise `keep`, up to `cap`.
-  DigitSink(char* at, std::size_t keep, std::size_t cap) noexcept : first_(at), keep_(keep), cap_(cap) {}
-
-  /// Appends the next digit of the expansion.
-  void push(unsigned digit) noexcept {
-    if (pushed_ < keep_) {
-      first_[stored_++] = static_cast<char>('0' + digit);
-    } else if (pushed_ == keep_) {
-      rounding_digit_ = digit;
-    } else {
-      tail_all_nines_ = tail_all_nines_ && digit == 9;
+/// Adds one unit in the last of the `count` digits at `first`, carrying through nines: true when
+/// the carry ran out of the first digit (every digit was a nine, or there was none), which
+/// leaves them all zeros.
+bool add_unit_to_last(char* first, std::size_t count) noexcept {
+  for (std::size_t i = count; i > 0; --i) {
+    if (first[i - 1] != '9') {
+      ++first[i - 1];
+      return false;
     }
-    ++pushed_;
+    first[i - 1] = '0';
   }
+  return true;
+}
 
-  /// True until the digit after the kept ones has been pushed.
-  [[nodiscard]] bool needs_more() const noexcept { return pushed_ <= keep_; }
-
-  /// Adds one unit in the place of the last digit pushed.
-  void add_unit_to_last() noexcept {
-    if (pushed_ == 0) return;
-    if (pushed_ <= keep_) {
-      add_unit_to_kept();
-    } else if (pushed_ == keep_ + 1 || tail_all_nines_) {
-      tail_all_nines_ = false;  // a tail of nines has turned into zeros
-      add_unit_to_rounding_digit();
-    }
-  }
-
-  /// Rounds half away from zero: a rounding digit of 5 or more adds a unit to the last kept one.
-  void round() noexcept {
-    if (pushed_ > keep_ && rounding_digit_ >= 5) add_unit_to_kept();
-  }
-
-  /// Writes zeros for kept places the expansion never reached (it ended early).
-  void pad_with_zeros() noexcept {
-    while (stored_ < keep_) first_[stored_++] = '0';
-  }
-
-  [[nodiscard]] const char* first() const noexcept { return first_; }
-  [[nodiscard]] std::size_t count() const noexcept { return stored_; }
-  /// 1 when a carry ran out of the first digit and added a leading "1", else 0.
-  [[nodiscard]] int leading_carries() const noexcept { return leading_carries_; }
-
- private:
-  void add_unit_to_rounding_digit() noexcept {
-    if (rounding_digit_ < 9) {
-      ++rounding_digit_;
-      return;
-    }
-    rounding_digit_ = 0;
-    add_unit_to_kept();
-  }
-
-  void add_unit_to_kept() noexcept {
-    for (std::size_t i = stored_; i > 0; --i) {
-      if (first_[i - 1] != '9') {
-        ++first_[i - 1];
-        return;
-      }
-      first_[i - 1] = '0';
-    }
-    // Every kept digit was a nine (or none was kept): a leading "1" in front of zeros. The
-    // expansion is one digit longer; the digit that falls off a capped string is a zero.
-    --first_;
-    first_[0] = '1';
-    ++stored_;
-    ++pushed_;
-    ++leading_carries_;
-    if (keep_ < cap_) ++keep_;
-    if (stored_ > keep_) stored_ = keep_;
-    rounding_digit_ = 0;
-    tail_all_nines_ = false;
-  }
-
-  char* first_;
-  std::size_t keep_;
-  std::size_t cap_;
-  std::size_t stored_ = 0;
-  std::size_t pushed_ = 0;
-  unsigned rounding_digit_ = 0;
-  bool tail_all_nines_ = true;
-  int leading_carries_ = 0;
-};
-
-/// E0 = floor(L * c) + 1: L is log2 of the value in 16.16 fixed point (unbiased exponent plus
-/// the top 16 fraction bits), c is log10(2) in 0.32, so the product is 16.48 and the arithmetic
-/// shift by 48 floors it. c is rounded down for L >= 0 and up for L < 0, and L never exceeds
-/// log2 of the value, so E0 is the exact digit count or one less, never more.
+/// E0 = floor(L * c) + 1 for a normal value below 1: L is log2 of the value in 16.16 fixed point
+/// (unbiased exponent plus the top 16 fraction bits, negative below 1), c = 0x4D104D43 / 2^32 is
+/// log10(2) rounded up, so the product is 16.48 and the arithmetic shift by 48 floors it. L
+/// never exceeds log2 of the value and c errs up on a negative L, so E0 is the exact digit
+/// count or one less, never more.
 int estimate_decimal_exponent(std::uint64_t bits) noexcept {
   const std::int64_t unbiased = static_cast<std::int64_t>(biased_exponent(bits)) - EXPONENT_BIAS;
   const std::int64_t log2_16_16 = unbiased * 65536 + static_cast<std::int64_t>((bits >> 36) & 0xFFFF);
-  const std::int64_t log10_2_0_32 = log2_16_16 >= 0 ? 0x4D104D42 : 0x4D104D43;
-  return static_cast<int>((log2_16_16 * log10_2_0_32) >> 48) + 1;
+  return static_cast<int>((log2_16_16 * 0x4D104D43) >> 48) + 1;
 }
 
 /// Fills all columns with asterisks.
@@ -459,55 +348,41 @@ FixedDigits fixed_digits(double value, int decimals, std::size_t max_digits, cha
   FixedDigits result;
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const unsigned biased = biased_exponent(bits);
-  if (biased == 0 || biased == EXPONENT_ALL_ONES) return result;
+  // Zero, subnormals, infinities and NaN have no digits; magnitudes of 1 or more are written
+  // from their exact digits, never from these.
+  if (biased == 0 || biased >= EXPONENT_BIAS) return result;
 
+  // s = x * q, a double in [2^-5, 1) once E0 is right: q lies a little above 10^-E0, so a value
+  // below 10^E0 scales to below 1.
   const BinaryValue x = decompose(bits);
-  const bool at_least_one = biased >= EXPONENT_BIAS;
-  // y = floor(x) for x >= 1 (x has at most 52 fraction bits there), else x itself.
-  BinaryValue y = x;
-  if (at_least_one && x.exponent < 0) y.mantissa &= ~((std::uint64_t{1} << -x.exponent) - 1);
   int e0 = estimate_decimal_exponent(bits);
-
-  for (;;) {
-    const std::int64_t wanted = std::int64_t{e0} + decimals;
-    if (wanted < 0) return result;
-    const std::size_t keep =
-        static_cast<std::uint64_t>(wanted) < max_digits ? static_cast<std::size_t>(wanted) : max_digits;
-    const int k = -e0;
-    if (k < MIN_TEN_POWER || k > MAX_TEN_POWER) return result;  // not reached by normal values
-
-    // s = y * q, a double in [2^-5, 1) once E0 is right: q lies a little above 10^k, so a value
-    // with exactly E0 integer digits scales to below 1.
-    const BinaryValue s = rounded_product(y, nudged_power_of_ten(k));
-    if (static_cast<int>(std::bit_width(s.mantissa)) + s.exponent > 0) {  // s >= 1: E0 was one short
-      ++e0;
-      continue;
-    }
-
-    DigitSink sink(at, keep, max_digits);
-    BinaryFraction scaled(s);
-    if (at_least_one) {
-      // The integer digits come from s; s may fall a hair short of floor(x) / 10^E0, which
-      // shows as a remainder of one half or more, worth one unit in the last integer digit.
-      for (int i = 0; i < e0; ++i) sink.push(scaled.next_digit());
-      if (scaled.at_least_half()) sink.add_unit_to_last();
-      // The fraction digits come straight from x.
-      BinaryFraction fraction(x);
-      while (sink.needs_more() && !fraction.is_zero()) sink.push(fraction.next_digit());
-    } else {
-      while (sink.needs_more() && !scaled.is_zero()) sink.push(scaled.next_digit());
-    }
-    sink.round();
-    sink.pad_with_zeros();
-    if (sink.count() == 0) return result;
-
-    result.first = sink.first();
-    result.count = sink.count();
-    result.exponent = e0 + sink.leading_carries();
-    result.negative = (bits >> 63) != 0;
-    result.treated_as_zero = false;
-    return result;
+  BinaryValue s = rounded_product(x, nudged_power_of_ten(-e0));
+  if (static_cast<int>(std::bit_width(s.mantissa)) + s.exponent > 0) {  // s >= 1: E0 was one short
+    ++e0;
+    s = rounded_product(x, nudged_power_of_ten(-e0));
   }
+  const std::int64_t wanted = std::int64_t{e0} + decimals;
+  if (wanted < 0) return result;
+  const std::size_t keep = std::min(static_cast<std::size_t>(wanted), max_digits);
+
+  // The kept digits (zeros once the expansion has ended), then the one that decides the rounding.
+  BinaryFraction scaled(s);
+  for (std::size_t i = 0; i < keep; ++i) at[i] = static_cast<char>('0' + scaled.next_digit());
+  result.first = at;
+  result.count = keep;
+  result.exponent = e0;
+  // Halves round away from zero. A carry out of the first digit puts a "1" before the zeros it
+  // leaves: one digit more, still at most max_digits (the zero that falls off is the last).
+  if (scaled.next_digit() >= 5 && add_unit_to_last(at, keep)) {
+    at[-1] = '1';
+    result.first = at - 1;
+    result.count = std::min(keep + 1, max_digits);
+    ++result.exponent;
+  }
+  if (result.count == 0) return FixedDigits{};
+  result.negative = (bits >> 63) != 0;
+  result.treated_as_zero = false;
+  return result;
 }
 
 namespace {

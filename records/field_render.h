@@ -38,7 +38,8 @@ struct FixedDigits {
   int exponent = 0;
   /// Sign of the value passed in; false when the value is treated as zero.
   bool negative = false;
-  /// No digit survives the rounding at d decimals; also for zero, subnormal, infinite and NaN values.
+  /// No digit survives the rounding at d decimals; also for zero, subnormal, infinite and NaN
+  /// values, and for magnitudes of 1 or more, which fixed_digits does not take.
   bool treated_as_zero = true;
 };
 
@@ -261,7 +262,9 @@ inline void render_characters(const char* bytes, std::size_t length, std::size_t
   for (std::size_t i = 0; i < length; ++i) columns[blanks + i] = bytes[i];
 }
 
-/// Digits of |value| through the 10^-decimals place, at most max_digits (>= 1), written to at[-1]..at[max_digits-1].
+/// Digits of |value| < 1 through the 10^-decimals place, at most max_digits (>= 1), written to
+/// at[-1]..at[max_digits-1]: the scaled generator of render_fixed_in_full, which writes a
+/// magnitude of 1 or more from its exact digits instead.
 FixedDigits fixed_digits(double value, int decimals, std::size_t max_digits, char* at) noexcept;
 
 }  // namespace records

@@ -385,10 +385,27 @@ TEST(FixedRounding, CarryAddsALeadingDigit) {
   for (const FixedCase& c : cases) expect_fixed(c);
 }
 
+TEST(FixedRounding, DigitsAtOneAndAboveAreTheExactOnes) {
+  const FixedCase cases[] = {
+      // 12345.678 = 12345.67799999999988...: fraction digits 67799, next 9 rounds up.
+      {12345.678, 12, 5, " 12345.67800"},
+      {10.5, 5, 1, " 10.5"},
+      // 999999.999996 = 999999.99999599996...: .99999 and next 5 round up through every nine.
+      {999999.999996, 13, 5, "1000000.00000"},
+      {999999.999996, 12, 5, "************"},
+      {123456789.0, 12, 2, "123456789.00"},
+      // 99999.7 = 99999.69999999999708...: the carry makes a sixth integer digit.
+      {99999.7, 7, 0, "100000."},
+      {99999.7, 6, 0, "******"},
+      {1285500.0, 8, 0, "1285500."},
+      {1285500.0, 4, 0, "****"},
+  };
+  for (const FixedCase& c : cases) expect_fixed(c);
+}
+
 TEST(FixedRounding, IntegerDigitsCorrectedWhenScalingFallsShort) {
-  // 1250009 * q rounds to a double a hair below 0.1250009: its seven digits read 1250008 with a
-  // remainder of 0.99999999998, so the last integer digit gets its unit back. The fraction .25
-  // comes from x itself.
+  // 1250009 * q rounds to a double a hair below 0.1250009, whose seven digits read 1250008: the
+  // integer digits are floor(x)'s own, and the fraction .25 comes from x itself.
   expect_fixed({1250009.25, 16, 2, "      1250009.25"});
   expect_fixed({-1250009.25, 16, 2, "     -1250009.25"});
 }
@@ -536,24 +553,17 @@ struct DigitsCase {
 
 TEST(FixedRounding, DigitGeneratorResults) {
   const DigitsCase cases[] = {
-      // 12345.678 = 12345.67799999999988...: fraction digits 67799, next 9 rounds up.
-      {12345.678, 5, 12, "1234567800", 5, false},
       // E0 = -5, n = 0: the rounding alone gives the digit.
       {0.000006, 5, 12, "1", -4, true},
-      // 10.5: the estimate says one digit, s = 10 * q >= 1, so E0 becomes 2.
-      {10.5, 1, 12, "105", 2, false},
       {-0.5, 5, 12, "50000", 0, false},
-      // .999996 rounds up through every nine.
-      {999999.999996, 5, 12, "100000000000", 7, true},
-      // n = 9 + 2 capped at 5: digits 12345, next 6.
-      {123456789.0, 2, 5, "12346", 9, false},
-      // n = 5 + 0 capped at 5: 99999 and next 6 carry; the sixth digit falls off the cap.
-      {99999.7, 0, 5, "10000", 6, true},
-      {1250009.25, 2, 12, "125000925", 7, false},
-      // s reads 1285499 with a remainder of 0.99999999998; the unit that restores the seventh digit
-      // runs through the nines beyond the cap into the rounding digit, 4 -> 5, so 1285 rounds up.
-      {1285500.0, 0, 4, "1286", 7, false},
-      {1285500.0, 0, 12, "1285500", 7, false},
+      // 1 - 2^-18 = 0.999996185302734375: .99999 and next 6 round up through every nine.
+      {0.999996185302734375, 5, 12, "100000", 1, true},
+      // n = 0 + 5 capped at 3: digits 123, next 4.
+      {0.123456, 5, 3, "123", 0, false},
+      // n = 0 + 5 capped at 3: 999 and next 9 carry; the fourth digit falls off the cap.
+      {0.9999, 5, 3, "100", 1, true},
+      // 0.034565 lies under its tie, but s = x * q reads 3456 and next 5.
+      {0.034565, 5, 12, "3457", -1, false},
   };
   for (const DigitsCase& c : cases) {
     std::string area(40, GUARD_BYTE);
@@ -572,6 +582,8 @@ TEST(FixedRounding, DigitGeneratorResults) {
 
 TEST(FixedRounding, DigitGeneratorTreatsAsZero) {
   const double values[] = {
+      1.0,  // magnitudes of 1 or more are written from their exact digits, not taken here
+      -12345.678,
       0.000004,    // n = 0 and the rounding digit is 4
       -0.0000001,  // E0 = -6: n = -1
       0.0,
