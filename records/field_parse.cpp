@@ -159,6 +159,34 @@ FixedParse to_binary(const DecimalParts& parts, int decimals, std::size_t size) 
   return fixed_ok(parts.negative ? -value : value, ParseReason::none, size);
 }
 
+/// Reads a real field's exponent from field[start] to the end: digits, blanks by the blank rule,
+/// and one sign before its first counted digit. False, with `failure` set, for any other byte.
+bool read_exponent(std::string_view field, std::size_t start, bool blanks_ignored, DecimalParts& parts,
+                   FixedParse& failure) noexcept {
+  bool exponent_sign_seen = false;
+  for (std::size_t i = start; i < field.size(); ++i) {
+    const char c = field[i];
+    if (is_digit(c)) {
+      add_exponent_digit(parts, c);
+    } else if (c == BLANK) {
+      if (!blanks_ignored) {
+        add_exponent_digit(parts, '0');
+      }
+    } else if (is_sign(c)) {
+      if (exponent_sign_seen || parts.exponent_digits > 0) {
+        failure = fixed_invalid(ParseReason::misplaced_exponent_sign, i);
+        return false;
+      }
+      exponent_sign_seen = true;
+      parts.exponent_minus = c == '-';
+    } else {
+      failure = fixed_invalid(ParseReason::bad_exponent_byte, i);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 IntegerParse parse_integer_in_full(std::string_view field, bool blanks_ignored) noexcept {
@@ -262,26 +290,8 @@ FixedParse parse_fixed_in_full(std::string_view field, int decimals, bool blanks
   }
 
   // Exponent. With no byte after the letter it stays 0, which is the same as not counting it.
-  bool exponent_sign_seen = false;
-  for (; i < size; ++i) {
-    const char c = field[i];
-    if (is_digit(c)) {
-      add_exponent_digit(parts, c);
-    } else if (c == BLANK) {
-      if (!blanks_ignored) {
-        add_exponent_digit(parts, '0');
-      }
-    } else if (is_sign(c)) {
-      if (exponent_sign_seen || parts.exponent_digits > 0) {
-        return fixed_invalid(ParseReason::misplaced_exponent_sign, i);
-      }
-      exponent_sign_seen = true;
-      parts.exponent_minus = c == '-';
-    } else {
-      return fixed_invalid(ParseReason::bad_exponent_byte, i);
-    }
-  }
-
+  FixedParse failure{};
+  if (!read_exponent(field, i, blanks_ignored, parts, failure)) return failure;
   return to_binary(parts, decimals, size);
 }
 
