@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>

@@ -176,10 +176,10 @@ bool add_unit_to_last(char* first, std::size_t count) noexcept {
 }
 
 /// E0 = floor(L * c) + 1 for a normal value below 1: L is log2 of the value in 16.16 fixed point
-/// (unbiased exponent plus the top 16 fraction bits, negative below 1), c = 0x4D104D43 / 2^32 is
-/// log10(2) rounded up, so the product is 16.48 and the arithmetic shift by 48 floors it. L
-/// never exceeds log2 of the value and c errs up on a negative L, so E0 is the exact digit
-/// count or one less, never more.
+/// (unbiased exponent plus the top 16 fraction bits, negative below 1) and c = 0x4D104D43 / 2^32
+/// is log10(2) rounded up (log10(2) * 2^32 = 1292913986.08), so the product is 16.48 and the
+/// arithmetic shift by 48 floors it. L never exceeds log2 of the value and c errs up on a
+/// negative L, so E0 is the exact digit count or one less, never more.
 int estimate_decimal_exponent(std::uint64_t bits) noexcept {
   const std::int64_t unbiased = static_cast<std::int64_t>(biased_exponent(bits)) - EXPONENT_BIAS;
   const std::int64_t log2_16_16 = unbiased * 65536 + static_cast<std::int64_t>((bits >> 36) & 0xFFFF);

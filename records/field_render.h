@@ -7,13 +7,14 @@
 //
 //   render_integer_in_full              any value, any width; the writer's layout walk, and the
 //                                       compiled layouts' fallback
-//   render_integer_constant_width<W>    W <= 9: -99 .. 9999; false otherwise; compiled layouts
-//                                       (compiled_layout.h)
+//   render_integer_constant_width<W>    W <= 9: every value that fits; false otherwise;
+//                                       compiled layouts (compiled_layout.h)
 //   render_fixed_in_full                any value, width and decimals: exact digits of |x| >= 1,
 //                                       the scaled generator below 1; the writer's layout walk,
 //                                       and the compiled layouts' fallback
-//   render_fixed_constant_width<W, D>   W <= 20, D <= 9: 1 <= |x| < 2^52 that fits; false
-//                                       otherwise; compiled layouts
+//   render_fixed_constant_width<W, D>   10 <= W <= 12, 1 <= D <= 7: positive values of 1 and
+//                                       more that fit; false otherwise, and for every value in
+//                                       a field of another shape; compiled layouts
 #pragma once
 
 #include <array>
@@ -21,7 +22,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 namespace records {
 
