@@ -55,9 +55,10 @@ FieldOutcome render_integer_in_full(std::int32_t value, std::size_t width, char*
 FieldOutcome render_fixed_in_full(double value, std::size_t width, int decimals, char* columns) noexcept;
 
 /// The numbers -99..999 right-aligned in three columns, four bytes apart: "-99" first, "999"
-/// last; then one entry of blanks (BLANK_TRIPLE), for three columns left empty.
+/// last; then one entry of blanks (BLANK_TRIPLE), for three columns left empty, and two blanks
+/// more, so that four bytes read from the last one or two columns of any entry stay inside.
 inline constexpr std::size_t BLANK_TRIPLE = 1099;
-inline constexpr std::size_t SIGNED_TRIPLES_SIZE = 4 * (BLANK_TRIPLE + 1);
+inline constexpr std::size_t SIGNED_TRIPLES_SIZE = 4 * (BLANK_TRIPLE + 1) + 2;
 inline constexpr std::array<char, SIGNED_TRIPLES_SIZE> SIGNED_TRIPLES = [] {
   std::array<char, SIGNED_TRIPLES_SIZE> table{};
   table.fill(' ');
@@ -224,6 +225,7 @@ inline void write_one_number(std::uint64_t scaled, char* columns) noexcept {
   // then the integer lanes and the point in their place.
   constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
   const std::size_t entry = high != 0 ? high + 99 : BLANK_TRIPLE;
+  static_assert(4 * BLANK_TRIPLE + (3 - HIGH_COLUMNS) + 4 <= SIGNED_TRIPLES_SIZE);
   std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * entry + (3 - HIGH_COLUMNS), 4);
   store_text<8>(text, columns + HIGH_COLUMNS + 1);
   const std::uint64_t integer_lanes = text & ((std::uint64_t{1} << INTEGER_BITS) - 1);
