@@ -23,10 +23,10 @@
 namespace records {
 namespace compiled {
 
-// The general statement takes over a record the compiled code cannot handle. It is called out
-// of line, and what it is handed never points at the caller's own variables: it fills or reads
-// copies of them, which are copied back. No variable's address then leaves the statement, so
-// the compiler may keep a record's variables in registers from the read through to the write.
+// The general statement takes over a record the compiled code cannot handle. It is marked
+// cold, so the compiler keeps it out of the loop's way, and what it is handed never points at the caller's own
+// variables: it fills or reads copies of them, which are copied back. No variable's address then leaves the statement,
+// so the compiler may keep a record's variables in registers from the read through to the write.
 
 /// How VariableTargets holds a target: a variable by reference, a span of bytes as itself.
 template <typename Target>
@@ -181,7 +181,7 @@ struct VariableValues {
 /// walk, which reads it again from its first field and says where and why it failed; that way
 /// the code made here stays free of everything a good record never needs.
 template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITEM, typename Targets>
-[[gnu::always_inline]] inline bool read_from(const char* record, const Targets& to) noexcept {
+inline bool read_from(const char* record, const Targets& to) noexcept {
   if constexpr (I == std::size(FIELDS)) {
     return true;
   } else {
@@ -193,8 +193,7 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
       if constexpr (FIELD.kind == FieldKind::integer) {
         std::int32_t& target = to.template integer<ITEM>();
         if constexpr (FIELD.width <= 9) {
-          if (!parse_integer_constant_width<FIELD.width>(text.data(), target)) [[unlikely]]
-            return false;
+          if (!parse_integer_constant_width<FIELD.width>(text.data(), target)) return false;
         } else {
           const IntegerParse parsed = parse_integer_in_full(text, true);
           if (parsed.status != ParseStatus::ok) return false;
@@ -203,8 +202,7 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
       } else if constexpr (FIELD.kind == FieldKind::real) {
         double& target = to.template real<ITEM>();
         if constexpr (FIELD.width <= 16) {
-          if (!parse_fixed_constant_width<FIELD.width>(text.data(), FIELD.decimals, target)) [[unlikely]]
-            return false;
+          if (!parse_fixed_constant_width<FIELD.width>(text.data(), FIELD.decimals, target)) return false;
         } else {
           const FixedParse parsed = parse_fixed_in_full(text, FIELD.decimals, true);
           if (parsed.status != ParseStatus::ok) return false;
@@ -226,7 +224,7 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
 /// Renders field I (at column offset OFFSET, from value ITEM of `from`) and the fields after it;
 /// `overflowed` is set when a value did not fit its field.
 template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITEM, typename Values>
-[[gnu::always_inline]] inline void fill_from(char* area, const Values& from, bool& overflowed) noexcept {
+inline void fill_from(char* area, const Values& from, bool& overflowed) noexcept {
   if constexpr (I < std::size(FIELDS)) {
     constexpr FieldSpec FIELD = FIELDS[I];
     if constexpr (FIELD.kind == FieldKind::skip) {
@@ -237,15 +235,14 @@ template <const auto& FIELDS, std::size_t I, std::size_t OFFSET, std::size_t ITE
         const std::int32_t value = from.template integer<ITEM>();
         bool done = false;
         if constexpr (FIELD.width <= 9) done = render_integer_constant_width<FIELD.width>(value, columns);
-        if (!done) [[unlikely]]
-          overflowed |= render_integer_in_full(value, FIELD.width, columns) == FieldOutcome::overflow;
+        if (!done) overflowed |= render_integer_in_full(value, FIELD.width, columns) == FieldOutcome::overflow;
       } else if constexpr (FIELD.kind == FieldKind::real) {
         const double value = from.template real<ITEM>();
         bool done = false;
         if constexpr (FIELD.width <= 20 && FIELD.decimals <= 9 && FIELD.decimals + 2 <= FIELD.width) {
           done = render_fixed_constant_width<FIELD.width, FIELD.decimals>(value, columns);
         }
-        if (!done) [[unlikely]]
+        if (!done)
           overflowed |= render_fixed_in_full(value, FIELD.width, FIELD.decimals, columns) == FieldOutcome::overflow;
       } else {
         const std::string_view bytes = from.template text<ITEM>();
@@ -287,11 +284,12 @@ constexpr std::size_t value_end_of() noexcept {
 }
 
 /// The general read statement's end of a record the compiled code left to it: the layout is
-/// walked from the record's first field into `items`.
+/// walked from the record's first field into `items`. Cold: a record of common shapes never
+/// comes here, and the loop's code is laid out as if none did.
 template <const auto& FIELDS>
-[[gnu::cold, gnu::noinline]] std::int32_t read_in_general(std::int32_t unit_number, UnitConnection& unit,
-                                                          std::span<const InputItem> items,
-                                                          const StatementBranches& branches) noexcept {
+[[gnu::cold]] inline std::int32_t read_in_general(std::int32_t unit_number, UnitConnection& unit,
+                                                  std::span<const InputItem> items,
+                                                  const StatementBranches& branches) noexcept {
   BadField bad_field;  // filled with an input conversion error, read only with it
   const ConditionCode condition = detail::read_fields(unit, RecordLayout(FIELDS), items, bad_field);
   return detail::end_statement(unit_number, &unit, condition, branches, UnitDisposition::release, &bad_field);
@@ -299,28 +297,28 @@ template <const auto& FIELDS>
 
 /// The general write statement's end of a record the compiled code cannot build.
 template <const auto& FIELDS>
-[[gnu::cold, gnu::noinline]] std::int32_t write_in_general(std::int32_t unit_number, UnitConnection& unit,
-                                                           std::span<const OutputItem> items,
-                                                           const StatementBranches& branches) noexcept {
+[[gnu::cold]] inline std::int32_t write_in_general(std::int32_t unit_number, UnitConnection& unit,
+                                                   std::span<const OutputItem> items,
+                                                   const StatementBranches& branches) noexcept {
   const ConditionCode condition = detail::build_and_write(unit, RecordLayout(FIELDS), items);
   return detail::end_statement(unit_number, &unit, condition, branches);
 }
 
 /// The read statement with compiled code: `to` receives the values.
 template <const auto& FIELDS, typename Targets>
-[[gnu::always_inline]] inline std::int32_t read_statement(std::int32_t unit_number, const Targets& to,
-                                                          const StatementBranches& branches) noexcept {
+inline std::int32_t read_statement(std::int32_t unit_number, const Targets& to,
+                                   const StatementBranches& branches) noexcept {
   constexpr std::size_t SPAN = span_of<FIELDS>();
   UnitConnection* unit = nullptr;
   ConditionCode condition = detail::acquire(unit_number, &unit);
   if (condition == ConditionCode::success) condition = detail::readable_condition(*unit);
   if (condition == ConditionCode::success) condition = detail::take_record(*unit);
-  if (condition != ConditionCode::success) [[unlikely]] {
+  if (condition != ConditionCode::success) {
     return detail::end_statement(unit_number, unit, condition, branches);
   }
   InputCursor& cursor = unit->formatting->input;
   if (SPAN <= static_cast<std::size_t>(cursor.record_end - cursor.position) && unit->blanks_ignored &&
-      read_from<FIELDS, 0, 0, 0>(cursor.position, to)) [[likely]] {
+      read_from<FIELDS, 0, 0, 0>(cursor.position, to)) {
     cursor.position += SPAN;
     return detail::end_statement(unit_number, unit, ConditionCode::success, branches);
   }
@@ -331,19 +329,19 @@ template <const auto& FIELDS, typename Targets>
 
 /// The write statement with compiled code: `from` gives the values.
 template <const auto& FIELDS, typename Values>
-[[gnu::always_inline]] inline std::int32_t write_statement(std::int32_t unit_number, const Values& from,
-                                                           const StatementBranches& branches) noexcept {
+inline std::int32_t write_statement(std::int32_t unit_number, const Values& from,
+                                    const StatementBranches& branches) noexcept {
   constexpr std::size_t SPAN = span_of<FIELDS>();
   constexpr std::size_t LENGTH = value_end_of<FIELDS>();
   UnitConnection* unit = nullptr;
   ConditionCode condition = detail::acquire(unit_number, &unit);
   if (condition == ConditionCode::success) condition = detail::writable_condition(*unit);
-  if (condition != ConditionCode::success) [[unlikely]] {
+  if (condition != ConditionCode::success) {
     return detail::end_statement(unit_number, unit, condition, branches);
   }
   // The record and its CR LF must fit in the buffer. (The general statement grows its area
   // past record_capacity as a record needs, so the capacity sets no bound here.)
-  if (SPAN + TERMINATOR_LENGTH > unit->buffer_size) [[unlikely]] {
+  if (SPAN + TERMINATOR_LENGTH > unit->buffer_size) {
     return from.through_copies([&](std::span<const OutputItem> items) noexcept {
       return write_in_general<FIELDS>(unit_number, *unit, items, branches);
     });
@@ -358,7 +356,7 @@ template <const auto& FIELDS, typename Values>
   fill_from<FIELDS, 0, 0, 0>(record, from, value_overflowed);
   condition = detail::send_record(*unit, record, LENGTH);
   // The usual end in one test: written, and every value fitted.
-  if (condition == ConditionCode::success && !value_overflowed) [[likely]] {
+  if (condition == ConditionCode::success && !value_overflowed) {
     detail::release(unit_number, *unit);
     return 0;
   }
@@ -376,9 +374,8 @@ template <const auto& FIELDS, typename Values>
 /// line; any other record, and every condition, goes on through the general statement, with the same values, conditions
 /// and context lines.
 template <const auto& FIELDS, typename... Targets>
-[[gnu::always_inline]] inline std::int32_t read_compiled_values(std::int32_t unit_number,
-                                                                const StatementBranches& branches,
-                                                                Targets&... targets) noexcept {
+inline std::int32_t read_compiled_values(std::int32_t unit_number, const StatementBranches& branches,
+                                         Targets&... targets) noexcept {
   static_assert(sizeof...(Targets) == compiled::data_field_count<FIELDS>(), "one variable per data field");
   return compiled::read_statement<FIELDS>(unit_number, compiled::VariableTargets<Targets...>{{targets...}}, branches);
 }
@@ -391,9 +388,8 @@ template <const auto& FIELDS, typename... Targets>
 /// blanked columns; otherwise the general statement builds the record, with the same bytes and
 /// conditions.
 template <const auto& FIELDS, typename... Values>
-[[gnu::always_inline]] inline std::int32_t write_compiled_values(std::int32_t unit_number,
-                                                                 const StatementBranches& branches,
-                                                                 const Values&... values) noexcept {
+inline std::int32_t write_compiled_values(std::int32_t unit_number, const StatementBranches& branches,
+                                          const Values&... values) noexcept {
   static_assert(sizeof...(Values) == compiled::data_field_count<FIELDS>(), "one value per data field");
   return compiled::write_statement<FIELDS>(unit_number, compiled::VariableValues<Values...>{{values...}}, branches);
 }

@@ -89,11 +89,11 @@ inline void release(std::int32_t unit_number, UnitConnection& unit) noexcept {
 //   if (condition == ConditionCode::success) condition = ...the statement's work...;
 //   return end_statement(unit_number, unit, condition, branches);
 
-/// route_condition's cold part: report_io_condition with the code itself as status value; the
+/// end_statement's rare part: report_io_condition with the code itself as status value; the
 /// unit is kept when it could not be had, else treated by `on_condition`.
-[[gnu::cold]] std::int32_t route_condition(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition,
-                                           const StatementBranches& branches, UnitDisposition on_condition,
-                                           const BadField* bad_field) noexcept;
+std::int32_t route_condition(std::int32_t unit_number, UnitConnection* unit, ConditionCode condition,
+                             const StatementBranches& branches, UnitDisposition on_condition,
+                             const BadField* bad_field) noexcept;
 
 /// Ends a statement: releases the unit when no step met a condition and returns 0; otherwise
 /// hands the condition on to report_io_condition, which returns only when the statement's
@@ -103,7 +103,7 @@ inline std::int32_t end_statement(std::int32_t unit_number, UnitConnection* unit
                                   const StatementBranches& branches,
                                   UnitDisposition on_condition = UnitDisposition::release,
                                   const BadField* bad_field = nullptr) noexcept {
-  if (condition == ConditionCode::success) [[likely]] {
+  if (condition == ConditionCode::success) {
     release(unit_number, *unit);
     return 0;
   }
@@ -121,8 +121,7 @@ inline constexpr std::uint32_t USABLE = std::bit_cast<std::uint32_t>(UnitMarks{t
 
 /// Whether a read statement may use the unit: 0, or the condition that refuses it.
 inline ConditionCode readable_condition(const UnitConnection& unit) noexcept {
-  if ((marks_word(unit.marks) & READ_CHECKED) == USABLE) [[likely]]
-    return ConditionCode::success;
+  if ((marks_word(unit.marks) & READ_CHECKED) == USABLE) return ConditionCode::success;
   if (unit.marks.direct_access) return ConditionCode::direct_access_unit;
   return ConditionCode::unformatted_unit;  // not formatted or not connected
 }
@@ -130,8 +129,7 @@ inline ConditionCode readable_condition(const UnitConnection& unit) noexcept {
 /// Whether a write statement may use the unit: 0, or the condition that refuses it.
 /// The checks of a read statement come first.
 inline ConditionCode writable_condition(const UnitConnection& unit) noexcept {
-  if ((marks_word(unit.marks) & WRITE_CHECKED) == USABLE) [[likely]]
-    return ConditionCode::success;
+  if ((marks_word(unit.marks) & WRITE_CHECKED) == USABLE) return ConditionCode::success;
   if (const ConditionCode usable = readable_condition(unit); usable != ConditionCode::success) return usable;
   return ConditionCode::write_to_read_only;
 }

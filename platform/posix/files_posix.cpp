@@ -108,7 +108,7 @@ ssize_t write_call(int fd, const char* bytes, std::size_t count) noexcept {
 
 /// The rest of a write that one call did not finish (`put`, as write_call returned it):
 /// continues after a short write, retries an interruption, and sorts out the error.
-[[gnu::noinline]] OsError finish_write(FileHandle file, const char* bytes, std::size_t count, ssize_t put) noexcept {
+OsError finish_write(FileHandle file, const char* bytes, std::size_t count, ssize_t put) noexcept {
   for (;;) {
     if (put > 0) {
       bytes += put;
