@@ -224,7 +224,7 @@ inline void write_one_number(std::uint64_t scaled, char* columns) noexcept {
   // or of the next entry, is not its own), the eight digits one column right of their place,
   // then the integer lanes and the point in their place.
   constexpr unsigned INTEGER_BITS = 8 * (8 - D);  // the lanes left of the point
-  const std::size_t entry = high != 0 ? high + 99 : BLANK_TRIPLE;
+  const std::size_t entry = high != 0 ? static_cast<std::size_t>(high) + 99 : BLANK_TRIPLE;  // high < 1000
   static_assert(4 * BLANK_TRIPLE + (3 - HIGH_COLUMNS) + 4 <= SIGNED_TRIPLES_SIZE);
   std::memcpy(columns, SIGNED_TRIPLES.data() + 4 * entry + (3 - HIGH_COLUMNS), 4);
   store_text<8>(text, columns + HIGH_COLUMNS + 1);
