@@ -20,6 +20,7 @@ inline constexpr double FREQ_SCALE = 1000.0;
 inline constexpr std::int32_t TRAILER_FLAG = 1;
 inline constexpr std::int32_t TRAILER_CODE = 1005;
 inline constexpr char TRAILER_TEXT[6] = {' ', ' ', ' ', ' ', ' ', ' '};
+static_assert(sizeof TRAILER_TEXT == sizeof LineRecord::trailer_text, "the trailer text fills its field");
 
 namespace detail {
 

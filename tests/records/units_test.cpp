@@ -73,8 +73,11 @@ TEST_F(UnitsTest, PathIsFullAndTrimmed) {
 TEST_F(UnitsTest, NameLongerThan256IsCut) {
   const std::string name = std::string(250, 'n') + std::string(20, 'z');
   EXPECT_NE(connect(58, name), 0);  // the cut name is still too long for the file system
-  // The diagnostic quotes the name cut to 256 characters: the full path would be longer.
   EXPECT_EQ(find_unit(58)->path, nullptr);
+  // The diagnostic quotes the name cut to 256 characters: the full path would be longer.
+  EXPECT_EXIT((void)connect_unit({57, name, BlankMode::null, FileStatus::unknown}, {}),
+              [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; },
+              ", unit 57, file " + name.substr(0, 256) + "\r\n");
 }
 
 TEST_F(UnitsTest, LongDirectoryQuotesTheBareName) {
@@ -226,6 +229,14 @@ TEST_F(UnitsTestDeathTest, OnlyTheCatchAllRowPrintsThePlatformText) {
   injected_error = EMFILE;
   EXPECT_EXIT((void)connect_unit({58, "out.txt", BlankMode::null, FileStatus::unknown}, {}),
               ::testing::ExitedWithCode(30), "^korv2dunta: severe \\(30\\): open failure, unit 58, file /");
+}
+
+TEST_F(UnitsTestDeathTest, FailedCloseAtRunEndIsSevereWithThePlatformText) {
+  ASSERT_EQ(connect(58, "out.txt"), 0);
+  platform::file_calls().close = [](platform::FileHandle) noexcept -> platform::OsError { return EIO; };
+  EXPECT_EXIT((void)finish_run(), ::testing::ExitedWithCode(28),
+              "^korv2dunta: Input/output error\r\nkorv2dunta: severe \\(28\\): .*, unit 58, file /");
+  platform::file_calls().close = platform::native_file_calls().close;
 }
 
 TEST_F(UnitsTest, FirstWriteCutsTheOldContents) {
