@@ -22,6 +22,7 @@ constexpr FieldSpec FIELDS[] = {
     FieldSpec::skip(2),       FieldSpec::integer(3), FieldSpec::skip(1), FieldSpec::real(10, 7),
     FieldSpec::characters(2), FieldSpec::integer(1), FieldSpec::skip(3), FieldSpec::real(12, 5),
 };
+constexpr FieldSpec ONE_LETTER[] = {FieldSpec::characters(1)};
 constexpr StatementBranches ERROR_BRANCH{.error_branch = true};
 constexpr std::int32_t IN = 31;
 constexpr std::int32_t OUT = 32;
@@ -127,6 +128,18 @@ TEST_F(CompiledLayoutTest, UnitRefusedAsByTheGeneralStatement) {
   EXPECT_EQ(write_compiled_values<FIELDS>(OUT, ERROR_BRANCH, 1, 2.0, std::string_view("ab"), 3, 4.0),
             write_record(OUT + 100, RecordLayout(FIELDS), items, ERROR_BRANCH));
   EXPECT_EQ(write_record(OUT + 200, RecordLayout(FIELDS), items, ERROR_BRANCH), UNFORMATTED_UNIT_STATUS);
+}
+
+TEST_F(CompiledLayoutTest, OneColumnTextFillsItsCharAlone) {
+  scratch_.write("a.txt", "xyz\n");
+  ASSERT_EQ(connect_unit({IN, "a.txt", BlankMode::null, FileStatus::old}, ERROR_BRANCH), 0);
+  struct {
+    char letter = '?';
+    char next = '!';
+  } record;
+  ASSERT_EQ(read_compiled_values<ONE_LETTER>(IN, ERROR_BRANCH, record.letter), 0);
+  EXPECT_EQ(record.letter, 'x');
+  EXPECT_EQ(record.next, '!');
 }
 
 TEST(CompiledVariables, GeneralStatementWorksOnCopies) {
