@@ -460,6 +460,8 @@ TEST(ProcessBoundary, FaultSignalsSentByKillGiveTheGenericRow) {
       // (the writer stays open until the run has ended, so it cannot end normally first).
       writer = ::open(input_path.c_str(), O_WRONLY | O_CLOEXEC);
       ASSERT_GE(writer, 0);
+      // Sent once the run waits for input, not while its connect is still under way.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
       ::kill(child, signal);
     };
     options.time_limit = std::chrono::seconds(20);
